@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building and testing winprobe needs on Debian or Ubuntu:
+# CMake, Ninja, the MinGW-w64 i686 cross compiler, GoogleTest's source,
+# 32-bit Wine and Xvfb. Does nothing when all of it is there.
+set -euo pipefail
+
+packages=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386 wine64 xvfb)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null

@@ -1,0 +1,83 @@
+# Sourced by the other scripts: a private Wine on a private virtual display.
+#   winenv_start PREFIX_DIR   starts Xvfb and a wineserver, readies the prefix
+#   winenv_stop               stops both, by process id, and waits for them
+# Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
+
+WINENV_XVFB_PID=
+WINENV_SERVER_PID=
+
+winenv_start() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+
+    local fifo display
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    WINENV_XVFB_PID=$!
+    read -r display <"$fifo"
+    rm -f "$fifo"
+    if [ -z "$display" ]; then
+        echo "winenv: Xvfb did not start" >&2
+        return 1
+    fi
+    export DISPLAY=:$display
+
+    winenv_start_server
+    if [ ! -f "$WINEPREFIX/.winenv-desktop" ]; then
+        # Windows inside one virtual desktop: without a window manager, Wine
+        # waits two seconds whenever it hides a window of its own on X.
+        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+            /d 1280x1024 /f
+        winenv_stop_server
+        touch "$WINEPREFIX/.winenv-desktop"
+        winenv_start_server
+    fi >/dev/null 2>&1
+}
+
+winenv_start_server() {
+    # A persistent server keeps Wine's own processes alive between programs.
+    wineserver -f -p >/dev/null 2>&1 &
+    WINENV_SERVER_PID=$!
+    wineboot --init >/dev/null 2>&1
+}
+
+# The processes that run in this prefix: each keeps its working folder, or a
+# folder it has open, inside it.
+winenv_prefix_pids() {
+    local link pid
+    for link in /proc/[0-9]*/cwd /proc/[0-9]*/fd/*; do
+        case $(readlink "$link" 2>/dev/null) in
+        "$WINEPREFIX" | "$WINEPREFIX"/*)
+            pid=${link#/proc/}
+            echo "${pid%%/*}"
+            ;;
+        esac
+    done | sort -u
+}
+
+winenv_stop_server() {
+    [ -n "$WINENV_SERVER_PID" ] || return 0
+    local pids pid tries
+    pids=$(winenv_prefix_pids)
+    # Ends every process of this prefix's server, then the server itself.
+    wineserver -k 2>/dev/null
+    wait "$WINENV_SERVER_PID" 2>/dev/null
+    WINENV_SERVER_PID=
+    for pid in $pids; do
+        for tries in $(seq 50); do
+            [ -d "/proc/$pid" ] || break
+            sleep 0.1
+        done
+    done
+}
+
+winenv_stop() {
+    winenv_stop_server
+    if [ -n "$WINENV_XVFB_PID" ]; then
+        kill "$WINENV_XVFB_PID" 2>/dev/null
+        wait "$WINENV_XVFB_PID" 2>/dev/null
+        WINENV_XVFB_PID=
+    fi
+}

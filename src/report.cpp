@@ -1,0 +1,76 @@
+#include "report.h"
+
+#include "output.h"
+
+#include <stdio.h>
+
+int nCount;
+char szRect[100];
+
+static_assert(sizeof(HWND) == 4, "handles print as eight hex digits");
+
+// Handles go out as eight upper-case hex digits through %08lX, which every
+// C runtime renders alike; %p does not.
+static unsigned long HandleBits(HWND hwnd)
+{
+    return (unsigned long)(UINT_PTR)hwnd;
+}
+
+// Empties the buffer first, so that a failed query prints as an empty text.
+static const char *ClassNameOf(HWND hwnd, char *pszText, int cchText)
+{
+    pszText[0] = '\0';
+    GetClassNameA(hwnd, pszText, cchText);
+    pszText[cchText - 1] = '\0';
+    return pszText;
+}
+
+static const char *WindowTextOf(HWND hwnd, char *pszText, int cchText)
+{
+    pszText[0] = '\0';
+    GetWindowTextA(hwnd, pszText, cchText);
+    pszText[cchText - 1] = '\0';
+    return pszText;
+}
+
+const char *RectToString(const RECT *rect)
+{
+    snprintf(szRect, sizeof szRect, "(%ld, %ld)-(%ld, %ld)", rect->left,
+             rect->top, rect->right, rect->bottom);
+    return szRect;
+}
+
+void PrintWindowInfo(HWND hwnd)
+{
+    char szText[260];
+    LONG lStyle;
+    LONG lExStyle;
+    RECT rect;
+
+    PrintLine("---\n");
+    PrintLine("nCount: %d\n", nCount);
+    PrintLine("HWND: %08lX\n", HandleBits(hwnd));
+    if (hwnd == NULL)
+        return;
+
+    PrintLine("ClassName: %s\n", ClassNameOf(hwnd, szText, sizeof szText));
+    PrintLine("WindowText: %s\n", WindowTextOf(hwnd, szText, sizeof szText));
+
+    lStyle = GetWindowLongA(hwnd, GWL_STYLE);
+    lExStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
+    PrintLine("Style: 0x%08lX\n", (unsigned long)lStyle);
+    PrintLine("ExStyle: 0x%08lX\n", (unsigned long)lExStyle);
+
+    PrintLine("IsEnabled: %d\n", IsWindowEnabled(hwnd));
+    PrintLine("IsVisible: %d\n", IsWindowVisible(hwnd));
+
+    // A window destroyed since the hit test has no rectangle to show.
+    if (!GetWindowRect(hwnd, &rect))
+        SetRectEmpty(&rect);
+    PrintLine("WindowRect: %s\n", RectToString(&rect));
+
+    PrintLine("NextWnd: %08lX\n", HandleBits(GetWindow(hwnd, GW_HWNDNEXT)));
+    PrintLine("PrevWnd: %08lX\n", HandleBits(GetWindow(hwnd, GW_HWNDPREV)));
+
+    ++nCount;
+}

@@ -1,0 +1,278 @@
+// winprobe.exe as a user runs it: a child process with its stdout on a file,
+// a pipe or a console, real windows, and the cursor placed on them.
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string ProbePath()
+{
+    char szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
+    std::string path(szPath, cch);
+    return path.substr(0, path.find_last_of("\\/") + 1) + "winprobe.exe";
+}
+
+struct ProbeChild {
+    PROCESS_INFORMATION pi = {};
+    SinkReader reader;
+    HANDLE hOut = NULL;
+};
+
+// The sink comes first: a console makes a window of its own, and the test's
+// windows must then go above it.
+void OpenProbeSink(Sink sink, ProbeChild *pChild)
+{
+    pChild->hOut = OpenSink(sink, true, &pChild->reader);
+}
+
+bool StartProbe(DWORD dwFlags, ProbeChild *pChild)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = pChild->hOut;
+    std::string path = ProbePath();
+    std::string cmdline = "\"" + path + "\"";
+    BOOL fStarted = CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags,
+                                   NULL, NULL, &si, &pChild->pi);
+    CloseHandle(pChild->hOut);
+    return fStarted != FALSE;
+}
+
+void StopProbe(ProbeChild *pChild)
+{
+    TerminateProcess(pChild->pi.hProcess, 1);
+    WaitForSingleObject(pChild->pi.hProcess, 5000);
+    Collect(&pChild->reader);
+    CloseHandle(pChild->pi.hProcess);
+    CloseHandle(pChild->pi.hThread);
+    CloseSink(&pChild->reader);
+}
+
+// Waits, with the test's windows served, until the text that has reached the
+// sink satisfies done or the time is up; returns the milliseconds taken.
+template <typename Done>
+DWORD WaitForOutput(ProbeChild *pChild, DWORD dwTimeout, Done done)
+{
+    DWORD dwStart = GetTickCount();
+    while (!done(Collect(&pChild->reader)) && GetTickCount() - dwStart < dwTimeout)
+        PumpMessages(20);
+    return GetTickCount() - dwStart;
+}
+
+size_t CountBlocks(const std::string &text)
+{
+    return SplitBlocks(text).size();
+}
+
+struct Scenario {
+    const char *pszName;
+    std::vector<TestWindow> windows;
+    POINT pt;
+    int iExpected; // index into windows, or -1 where nothing is under pt
+    Sink sink;
+    std::string mustShow; // literal text the report must hold
+};
+
+void PrintTo(const Scenario &s, std::ostream *pos)
+{
+    *pos << s.pszName;
+}
+
+class ProbeScenario : public testing::TestWithParam<Scenario> {};
+
+TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
+{
+    const Scenario &s = GetParam();
+    ProbeChild child;
+    OpenProbeSink(s.sink, &child);
+    std::vector<HWND> hwnds = CreateWindows(s.windows);
+    HWND hwndExpected = s.iExpected < 0 ? NULL : hwnds[s.iExpected];
+    ASSERT_TRUE(PlaceCursor(s.pt));
+    ASSERT_EQ(hwndExpected, WindowAt(s.pt)) << "in the way: " << Describe(WindowAt(s.pt));
+    ASSERT_TRUE(StartProbe(0, &child));
+    if (s.iExpected < 0) {
+        WaitForOutput(&child, 2500, [](const std::string &t) { return !t.empty(); });
+    } else if (s.sink == SinkConsole) {
+        DWORD dwFirst = WaitForOutput(&child, 5000, [](const std::string &t) {
+            return !t.empty();
+        });
+        EXPECT_GE(dwFirst + 50, 1000u) << "the first block waits one second";
+        WaitForOutput(&child, 5000, [](const std::string &t) { return CountBlocks(t) > 3; });
+    } else {
+        WaitForOutput(&child, 8000, [](const std::string &t) {
+            return t.size() - CountLineFeeds(t) >= 512;
+        });
+    }
+    // Asked while the probe still runs: its console may own a window.
+    std::string expected = hwndExpected ? ExpectedStream(hwndExpected, 0, 8192) : "";
+    StopProbe(&child);
+    const std::string &text = child.reader.text;
+
+    if (s.iExpected < 0) {
+        EXPECT_EQ("", text);
+    } else {
+        EXPECT_GE(CountBlocks(text), 2u) << text;
+        EXPECT_EQ(expected.substr(0, text.size()), text);
+        EXPECT_NE(std::string::npos, text.find(s.mustShow)) << s.mustShow;
+        if (s.sink != SinkConsole) {
+            EXPECT_EQ(0u, (text.size() - CountLineFeeds(text)) % 512)
+                << "a file or pipe gets whole 512-byte blocks";
+        }
+    }
+    DestroyWindows(&hwnds);
+}
+
+const DWORD kdwShown = WS_POPUP | WS_VISIBLE;
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, ProbeScenario,
+    testing::Values(
+        Scenario{"FramedTopmostWindowToFile",
+                 {{"WinprobeFramed", "Framed window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                   WS_EX_TOPMOST | WS_EX_APPWINDOW, {300, 250, 700, 550}}},
+                 {500, 400}, 0, SinkFile, "\r\nWindowText: Framed window\r\n"},
+        Scenario{"HostileTitleToPipe",
+                 {{"WinprobeHostile", "%s%n%p %d\nnext line", kdwShown, WS_EX_TOOLWINDOW,
+                   {320, 260, 620, 520}}},
+                 {400, 300}, 0, SinkPipe, "\r\nWindowText: %s%n%p %d\r\nnext line\r\nStyle: "},
+        Scenario{"HiddenAboveVisibleToFile",
+                 {{"WinprobeHidden", "hidden", WS_POPUP, 0, {300, 300, 600, 600}},
+                  {"WinprobeShown", "shown", kdwShown, 0, {350, 350, 650, 650}}},
+                 {400, 400}, 0, SinkFile, "\r\nIsVisible: 0\r\n"},
+        Scenario{"DisabledAboveEnabledToConsole",
+                 {{"WinprobeDisabled", "disabled", kdwShown | WS_DISABLED, 0, {300, 300, 600, 600}},
+                  {"WinprobeEnabled", "enabled", kdwShown, 0, {350, 350, 650, 650}}},
+                 {400, 400}, 0, SinkConsole, "\r\nIsEnabled: 0\r\n"},
+        Scenario{"PartlyOffScreenUntitledToPipe",
+                 {{"WinprobeOffScreen", "", kdwShown, 0, {-60, -40, 300, 240}}},
+                 {150, 120}, 0, SinkPipe,
+                 "\r\nWindowText: \r\nStyle: 0x"},
+        Scenario{"LongTitleToFile",
+                 {{"WinprobeLongTitle", std::string(300, 'L'), kdwShown, 0, {300, 300, 600, 600}}},
+                 {400, 400}, 0, SinkFile,
+                 "\r\nWindowText: " + std::string(259, 'L') + "\r\nStyle: "},
+        Scenario{"NothingUnderTheCursorToConsole", {}, {1100, 900}, -1, SinkConsole, ""}),
+    [](const testing::TestParamInfo<Scenario> &info) {
+        return std::string(info.param.pszName);
+    });
+
+// The cursor is read before the one-second sleep: a move during the sleep
+// shows only in the block after next.
+TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
+{
+    ProbeChild child;
+    OpenProbeSink(SinkConsole, &child);
+    std::vector<HWND> hwnds = CreateWindows({
+        {"WinprobeFrom", "from", kdwShown, 0, {300, 300, 500, 500}},
+        {"WinprobeTo", "to", kdwShown, 0, {700, 300, 900, 500}},
+    });
+    ASSERT_TRUE(PlaceCursor({400, 400}));
+    ASSERT_EQ(hwnds[0], WindowAt({400, 400})) << Describe(WindowAt({400, 400}));
+    ASSERT_EQ(hwnds[1], WindowAt({800, 400})) << Describe(WindowAt({800, 400}));
+    ASSERT_TRUE(StartProbe(0, &child));
+    WaitForOutput(&child, 5000, [](const std::string &t) { return CountBlocks(t) >= 1 && CountLineFeeds(t) >= 12; });
+    ASSERT_TRUE(PlaceCursor({800, 400}));
+    WaitForOutput(&child, 5000, [](const std::string &t) { return CountLineFeeds(t) >= 36; });
+    std::string expected[] = {ExpectedBlock(hwnds[0], 0), ExpectedBlock(hwnds[0], 1),
+                              ExpectedBlock(hwnds[1], 2)};
+    StopProbe(&child);
+
+    std::vector<std::string> blocks = SplitBlocks(child.reader.text);
+    ASSERT_GE(blocks.size(), 3u);
+    EXPECT_EQ(expected[0], blocks[0]);
+    EXPECT_EQ(expected[1], blocks[1]) << "sampled before the move";
+    EXPECT_EQ(expected[2], blocks[2]);
+    DestroyWindows(&hwnds);
+}
+
+// Ctrl+C and Ctrl+Break end the probe as before, but the blocks it finished
+// reach the file first.
+class ProbeStop : public testing::TestWithParam<DWORD> {};
+
+bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
+{
+    FreeConsole();
+    BOOL fAttached = FALSE;
+    for (int nTry = 0; nTry < 50 && !fAttached; ++nTry) {
+        fAttached = AttachConsole(dwProcessId);
+        if (!fAttached)
+            Sleep(50);
+    }
+    SetConsoleCtrlHandler(NULL, TRUE);
+    BOOL fSent;
+    if (dwEvent == CTRL_CLOSE_EVENT) {
+        // As a user closes the console window.
+        fSent = fAttached && PostMessageA(GetConsoleWindow(), WM_CLOSE, 0, 0);
+    } else {
+        DWORD dwGroup = dwEvent == CTRL_BREAK_EVENT ? dwProcessId : 0;
+        fSent = fAttached && GenerateConsoleCtrlEvent(dwEvent, dwGroup);
+    }
+    *pdwError = GetLastError();
+    FreeConsole();
+    SetConsoleCtrlHandler(NULL, FALSE);
+    return fSent != FALSE;
+}
+
+bool RunningOnWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+}
+
+TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
+{
+    const DWORD dwEvent = GetParam();
+    if (dwEvent == CTRL_CLOSE_EVENT && RunningOnWine())
+        GTEST_SKIP() << "Wine ends a closed console's processes without CTRL_CLOSE_EVENT";
+    // Clear of the new console's window, which Wine puts at the top left.
+    const POINT pt = {1000, 800};
+    std::vector<HWND> hwnds = CreateWindows({
+        {"WinprobeStopped", "stopped", kdwShown, 0, {900, 700, 1200, 1000}},
+    });
+    ASSERT_TRUE(PlaceCursor(pt));
+    ASSERT_EQ(hwnds[0], WindowAt(pt)) << Describe(WindowAt(pt));
+    // Its own console to receive the event; Ctrl+Break goes to its own group.
+    DWORD dwFlags = CREATE_NEW_CONSOLE;
+    if (dwEvent == CTRL_BREAK_EVENT)
+        dwFlags |= CREATE_NEW_PROCESS_GROUP;
+    ProbeChild child;
+    OpenProbeSink(SinkFile, &child);
+    ASSERT_TRUE(StartProbe(dwFlags, &child));
+    PumpMessages(2500);
+    ASSERT_EQ("", Collect(&child.reader)) << "two blocks are still in the buffer";
+
+    ASSERT_EQ(hwnds[0], WindowAt(pt)) << "in the way: " << Describe(WindowAt(pt));
+    // Asked while the probe and its console still run.
+    std::string expected = ExpectedStream(hwnds[0], 0, 8192);
+    DWORD dwError = 0;
+    bool fSent = SendConsoleEvent(child.pi.dwProcessId, dwEvent, &dwError);
+    if (!fSent && dwEvent == CTRL_BREAK_EVENT) {
+        StopProbe(&child);
+        DestroyWindows(&hwnds);
+        GTEST_SKIP() << "this platform cannot raise Ctrl+Break (error " << dwError << ")";
+    }
+    ASSERT_TRUE(fSent) << "error " << dwError;
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.pi.hProcess, 5000))
+        << "the default handling still ends the process";
+    StopProbe(&child);
+
+    const std::string &text = child.reader.text;
+    EXPECT_GE(CountBlocks(text), 2u);
+    EXPECT_EQ(expected.substr(0, text.size()), text);
+    EXPECT_EQ(0u, text.size() % ExpectedBlock(hwnds[0], 0).size()) << "whole blocks only";
+    DestroyWindows(&hwnds);
+}
+
+std::string EventName(const testing::TestParamInfo<DWORD> &info)
+{
+    static const char *const s_apszNames[] = {"CtrlC", "CtrlBreak", "CloseConsole"};
+    return s_apszNames[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, ProbeStop,
+                         testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT),
+                         EventName);
+
+} // namespace

@@ -1,0 +1,85 @@
+// The hit test and one probe cycle, called directly against real windows.
+#include "probe.h"
+#include "report.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const POINT kptShared = {450, 450};
+const POINT kptEmpty = {1100, 900};
+
+// A hidden window above a visible one, both holding kptShared, and a third
+// window elsewhere.
+class ProbeTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_hwnds = CreateWindows({
+            {"WinprobeProbeTest", "hidden", WS_POPUP, 0, {300, 300, 600, 600}},
+            {"WinprobeProbeTest", "shown", WS_POPUP | WS_VISIBLE, 0, {400, 400, 700, 700}},
+            {"WinprobeProbeTest", "aside", WS_POPUP | WS_VISIBLE, 0, {800, 100, 900, 200}},
+        });
+        ASSERT_EQ(m_hwnds[0], WindowAt(kptShared)) << Describe(WindowAt(kptShared));
+        ASSERT_EQ(NULL, WindowAt(kptEmpty)) << Describe(WindowAt(kptEmpty));
+    }
+    void TearDown() override { DestroyWindows(&m_hwnds); }
+
+    std::vector<HWND> m_hwnds;
+};
+
+TEST_F(ProbeTest, HitTestStopsAtTheFirstWindowHoldingTheCursor)
+{
+    ptCursor = kptShared;
+    hwndFound = NULL;
+    EXPECT_EQ(TRUE, HitTestProc(m_hwnds[2], 0));
+    EXPECT_EQ(NULL, hwndFound);
+    EXPECT_EQ(FALSE, HitTestProc(m_hwnds[1], 0));
+    EXPECT_EQ(m_hwnds[1], hwndFound);
+
+    hwndFound = NULL;
+    EnumWindows(HitTestProc, 0);
+    EXPECT_EQ(m_hwnds[0], hwndFound) << "hidden windows are not passed over";
+}
+
+TEST_F(ProbeTest, HitTestPassesOverADestroyedWindow)
+{
+    HWND hwndGone = m_hwnds[0];
+    DestroyWindow(hwndGone);
+    ptCursor = kptShared;
+    hwndFound = NULL;
+    EXPECT_EQ(TRUE, HitTestProc(hwndGone, 0));
+    EXPECT_EQ(NULL, hwndFound);
+}
+
+TEST_F(ProbeTest, CycleReportsTheFirstWindowUnderTheCursor)
+{
+    int nBefore = nCount;
+    ptCursor = kptShared;
+    std::string text = CaptureStdout([] { ProbeCycle(TRUE); });
+    EXPECT_EQ(m_hwnds[0], hwndFound);
+    EXPECT_EQ(ExpectedBlock(m_hwnds[0], nBefore), text);
+    EXPECT_EQ(nBefore + 1, nCount);
+}
+
+TEST_F(ProbeTest, CycleWithNoWindowAtThePointPrintsNothing)
+{
+    int nBefore = nCount;
+    ptCursor = kptEmpty;
+    EXPECT_EQ("", CaptureStdout([] { ProbeCycle(TRUE); }));
+    EXPECT_EQ(NULL, hwndFound);
+    EXPECT_EQ(nBefore, nCount);
+}
+
+TEST_F(ProbeTest, CycleWithAnUnreadCursorTestsAndPrintsNothing)
+{
+    int nBefore = nCount;
+    ptCursor = kptShared;
+    hwndFound = m_hwnds[2];
+    EXPECT_EQ("", CaptureStdout([] { ProbeCycle(FALSE); }));
+    EXPECT_EQ(NULL, hwndFound);
+    EXPECT_EQ(nBefore, nCount);
+}
+
+} // namespace

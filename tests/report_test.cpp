@@ -1,0 +1,155 @@
+// The report called directly, with this process's stdout on a file, a pipe or
+// a console.
+#include "report.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+std::string Capture(HWND hwnd)
+{
+    return CaptureStdout([hwnd] { PrintWindowInfo(hwnd); });
+}
+
+// Rectangles, hidden and disabled windows need no place on the screen that
+// the tests share: they are never under the cursor here.
+HWND MakeWindow(const std::string &title, DWORD dwStyle, RECT rect)
+{
+    return CreateWindows({{"WinprobeReportTest", title, dwStyle, 0, rect}})[0];
+}
+
+struct RectCase {
+    RECT rect;
+    const char *pszText;
+};
+
+TEST(RectToString, WritesBothCornersWithTheirSigns)
+{
+    const RectCase cases[] = {
+        {{0, 0, 0, 0}, "(0, 0)-(0, 0)"},
+        {{-50, -40, 150, 60}, "(-50, -40)-(150, 60)"},
+        {{INT_MIN, INT_MIN, INT_MAX, INT_MAX},
+         "(-2147483648, -2147483648)-(2147483647, 2147483647)"},
+    };
+    for (const RectCase &c : cases) {
+        const char *pszGot = RectToString(&c.rect);
+        EXPECT_STREQ(c.pszText, pszGot);
+        EXPECT_EQ(szRect, pszGot) << "the text lives in szRect";
+    }
+}
+
+TEST(PrintWindowInfo, PrintsWhatThePlatformSaysLiterally)
+{
+    const RECT rect = {-50, -40, 150, 60};
+    HWND hwnd = MakeWindow("%s%n%x\nsecond", WS_POPUP | WS_DISABLED, rect);
+    int nBefore = nCount;
+
+    std::string text = Capture(hwnd);
+
+    EXPECT_EQ(ExpectedBlock(hwnd, nBefore), text);
+    EXPECT_EQ(nBefore + 1, nCount);
+    // Renderings checked without the expected-block helper.
+    EXPECT_EQ(0u, text.find("---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: "));
+    EXPECT_NE(std::string::npos, text.find("\r\nWindowText: %s%n%x\r\nsecond\r\n"));
+    EXPECT_NE(std::string::npos, text.find("\r\nStyle: 0x8")) << "WS_POPUP is the top bit";
+    EXPECT_NE(std::string::npos, text.find("\r\nIsEnabled: 0\r\nIsVisible: 0\r\n"));
+    EXPECT_NE(std::string::npos, text.find("\r\nWindowRect: (-50, -40)-(150, 60)\r\n"));
+    EXPECT_EQ(13u, CountLineFeeds(text)) << "twelve lines and one inside the title";
+    DestroyWindow(hwnd);
+}
+
+TEST(PrintWindowInfo, CutsATitleTo259Characters)
+{
+    HWND hwnd = MakeWindow(std::string(300, 'T'), WS_POPUP, RECT{10, 10, 20, 20});
+    std::string text = Capture(hwnd);
+    EXPECT_NE(std::string::npos,
+              text.find("\r\nWindowText: " + std::string(259, 'T') + "\r\nStyle: "));
+    DestroyWindow(hwnd);
+}
+
+TEST(PrintWindowInfo, NullHandlePrintsThreeLinesAndKeepsTheCount)
+{
+    int nBefore = nCount;
+    EXPECT_EQ("---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: 00000000\r\n",
+              Capture(NULL));
+    EXPECT_EQ(nBefore, nCount);
+}
+
+TEST(PrintWindowInfo, DestroyedWindowShowsEmptyTextsAndAZeroRectangle)
+{
+    HWND hwnd = MakeWindow("gone", WS_POPUP, RECT{100, 100, 300, 300});
+    DestroyWindow(hwnd);
+    int nBefore = nCount;
+
+    std::string text = Capture(hwnd);
+
+    EXPECT_EQ(ExpectedBlock(hwnd, nBefore), text);
+    EXPECT_NE(std::string::npos, text.find("\r\nClassName: \r\nWindowText: \r\n"));
+    EXPECT_NE(std::string::npos, text.find("\r\nWindowRect: (0, 0)-(0, 0)\r\n"));
+    EXPECT_EQ(nBefore + 1, nCount);
+}
+
+TEST(PrintWindowInfo, BottomWindowHasNoNextWindow)
+{
+    HWND hwnd = MakeWindow("bottom", WS_POPUP, RECT{10, 10, 20, 20});
+    SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_EQ(NULL, GetWindow(hwnd, GW_HWNDNEXT));
+    EXPECT_NE(std::string::npos, Capture(hwnd).find("\r\nNextWnd: 00000000\r\n"));
+    DestroyWindow(hwnd);
+}
+
+// The bytes that reach the sink before anything flushes: nothing until the
+// 512-byte block fills, then exactly that block, for a file or a pipe; every
+// line at once for a console.
+class StdoutBuffering : public testing::TestWithParam<Sink> {};
+
+// The first cbLogical bytes of text as written before CR LF translation.
+std::string TranslatedPrefix(const std::string &text, size_t cbLogical)
+{
+    size_t ich = 0;
+    for (size_t cb = 0; cb < cbLogical && ich < text.size(); ++ich)
+        cb += text[ich] != '\r';
+    return text.substr(0, ich);
+}
+
+TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
+{
+    HWND hwnd = MakeWindow("buffered", WS_POPUP, RECT{10, 10, 20, 20});
+    SinkReader reader;
+    HANDLE hOut = OpenSink(GetParam(), false, &reader);
+    RedirectStdout(hOut);
+    CloseHandle(hOut);
+    std::string printed;
+    std::vector<std::pair<std::string, std::string>> steps;
+    while (printed.size() - CountLineFeeds(printed) < 700) {
+        printed += ExpectedBlock(hwnd, nCount);
+        PrintWindowInfo(hwnd);
+        steps.push_back({printed, Collect(&reader)});
+    }
+    RestoreStdout();
+    EXPECT_EQ(printed, Collect(&reader)) << "everything once flushed";
+    CloseSink(&reader);
+    DestroyWindow(hwnd);
+
+    for (const auto &step : steps) {
+        const std::string &sofar = step.first, &seen = step.second;
+        size_t cbLogical = sofar.size() - CountLineFeeds(sofar);
+        if (GetParam() == SinkConsole)
+            EXPECT_EQ(sofar, seen) << "a console shows every line at once";
+        else if (cbLogical < 512)
+            EXPECT_EQ("", seen) << cbLogical << " bytes are still in the block";
+        else
+            EXPECT_EQ(TranslatedPrefix(sofar, 512), seen) << "one whole block";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sinks, StdoutBuffering,
+                         testing::Values(SinkFile, SinkPipe, SinkConsole),
+                         [](const testing::TestParamInfo<Sink> &info) {
+                             return std::string(SinkName(info.param));
+                         });
+
+} // namespace

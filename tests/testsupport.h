@@ -1,0 +1,77 @@
+// Shared by the test programs: real windows to probe, the cursor, standard
+// output on a file, a pipe or a console, and the blocks the platform says
+// winprobe should print.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Where the report goes.
+enum Sink { SinkFile, SinkPipe, SinkConsole };
+const char *SinkName(Sink sink);
+
+// A top-level window to create. Windows in a scenario are listed in the
+// order EnumWindows is to present them: the first is on top.
+struct TestWindow {
+    const char *pszClass;
+    std::string title;
+    DWORD dwStyle;
+    DWORD dwExStyle;
+    RECT rect;
+};
+
+// Creates the windows, stacked in list order, and pumps their messages.
+std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows);
+void DestroyWindows(std::vector<HWND> *phwnds);
+void PumpMessages(DWORD dwMilliseconds);
+
+// Moves the cursor and waits until GetCursorPos reads back the point.
+bool PlaceCursor(POINT pt);
+
+// The first top-level window, in enumeration order, whose rectangle holds pt.
+HWND WindowAt(POINT pt);
+
+// "HWND class (rect)" for messages.
+std::string Describe(HWND hwnd);
+
+// The block the report must print for hwnd as block nCount, from the
+// platform's own answers, with CR LF line ends.
+std::string ExpectedBlock(HWND hwnd, int nCount);
+
+// Blocks nFirst, nFirst+1, ... for hwnd, up to at least cb bytes.
+std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb);
+
+// The blocks in captured output, each beginning with its separator line.
+std::vector<std::string> SplitBlocks(const std::string &text);
+
+// A console for this process, and a fresh, wide screen buffer in it.
+HANDLE CreateConsoleSink(bool fInheritable);
+// The console rows with text, trailing blanks removed, joined by CR LF.
+std::string ReadConsoleText(HANDLE hConsole);
+
+// Where a sink's text is read from, and how much has arrived.
+struct SinkReader {
+    Sink sink;
+    HANDLE hRead;
+    std::string path;
+    std::string text;
+};
+// Makes a sink and hands back the handle to write to (inheritable when the
+// writer is a child process).
+HANDLE OpenSink(Sink sink, bool fInheritable, SinkReader *pReader);
+// Reads everything that has reached the sink so far into pReader->text.
+const std::string &Collect(SinkReader *pReader);
+void CloseSink(SinkReader *pReader);
+
+// Standard output of this process moved onto hOut and set up as winprobe
+// sets it up; RestoreStdout puts it back.
+void RedirectStdout(HANDLE hOut);
+void RestoreStdout();
+
+// What fn prints, with this process's stdout on a file.
+std::string CaptureStdout(const std::function<void()> &fn);
+
+size_t CountLineFeeds(const std::string &text);
