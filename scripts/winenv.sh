@@ -1,5 +1,6 @@
 # Sourced by the other scripts: a private Wine on a private virtual display.
-#   winenv_start PREFIX_DIR   starts Xvfb and a wineserver, readies the prefix
+#   winenv_start PREFIX_DIR   starts Xvfb and a wineserver, readies the prefix;
+#                             with WINENV_USE_DISPLAY=1, uses $DISPLAY instead
 #   winenv_stop               stops both, by process id, and waits for them
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
 
@@ -10,6 +11,10 @@ winenv_start() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
 
+    if [ "${WINENV_USE_DISPLAY:-0}" = 1 ]; then
+        winenv_start_wine
+        return
+    fi
     local fifo display
     fifo=$(mktemp -u)
     mkfifo "$fifo"
@@ -22,7 +27,10 @@ winenv_start() {
         return 1
     fi
     export DISPLAY=:$display
+    winenv_start_wine
+}
 
+winenv_start_wine() {
     winenv_start_server
     if [ ! -f "$WINEPREFIX/.winenv-desktop" ]; then
         # Windows inside one virtual desktop: without a window manager, Wine

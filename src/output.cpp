@@ -12,13 +12,13 @@
 
 static char s_achStdoutBlock[512];
 
-// Runs on the thread the console creates for the event. It keeps the stream
-// locked, so the main thread cannot buffer another line that would be lost,
-// and returns FALSE so that the default handler ends the process as before.
+// Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the console
+// stops the process: the lines finished so far reach the file or pipe, and
+// FALSE lets the default handler end the process as before. fflush takes the
+// stream's lock, so a line the main thread is writing goes out whole.
 static BOOL WINAPI FlushOnConsoleStop(DWORD dwCtrlType)
 {
     (void)dwCtrlType;
-    _lock_file(stdout);
     fflush(stdout);
     return FALSE;
 }

@@ -35,8 +35,8 @@ static const char *WindowTextOf(HWND hwnd, char *pszText, int cchText)
 
 const char *RectToString(const RECT *rect)
 {
-    snprintf(szRect, sizeof szRect, "(%ld, %ld)-(%ld, %ld)", rect->left,
-             rect->top, rect->right, rect->bottom);
+    snprintf(szRect, sizeof szRect, "(%ld, %ld)-(%ld, %ld)", rect->left, rect->top, rect->right,
+             rect->bottom);
     return szRect;
 }
 

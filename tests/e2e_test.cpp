@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 std::string ProbePath()
 {
@@ -35,8 +36,8 @@ bool StartProbe(DWORD dwFlags, ProbeChild *pChild)
     si.hStdOutput = pChild->hOut;
     std::string path = ProbePath();
     std::string cmdline = "\"" + path + "\"";
-    BOOL fStarted = CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags,
-                                   NULL, NULL, &si, &pChild->pi);
+    BOOL fStarted = CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL,
+                                   &si, &pChild->pi);
     CloseHandle(pChild->hOut);
     return fStarted != FALSE;
 }
@@ -53,8 +54,7 @@ void StopProbe(ProbeChild *pChild)
 
 // Waits, with the test's windows served, until the text that has reached the
 // sink satisfies done or the time is up; returns the milliseconds taken.
-template <typename Done>
-DWORD WaitForOutput(ProbeChild *pChild, DWORD dwTimeout, Done done)
+template <typename Done> DWORD WaitForOutput(ProbeChild *pChild, DWORD dwTimeout, Done done)
 {
     DWORD dwStart = GetTickCount();
     while (!done(Collect(&pChild->reader)) && GetTickCount() - dwStart < dwTimeout)
@@ -81,7 +81,9 @@ void PrintTo(const Scenario &s, std::ostream *pos)
     *pos << s.pszName;
 }
 
-class ProbeScenario : public testing::TestWithParam<Scenario> {};
+class ProbeScenario : public testing::TestWithParam<Scenario>
+{
+};
 
 TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
 {
@@ -96,15 +98,13 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     if (s.iExpected < 0) {
         WaitForOutput(&child, 2500, [](const std::string &t) { return !t.empty(); });
     } else if (s.sink == SinkConsole) {
-        DWORD dwFirst = WaitForOutput(&child, 5000, [](const std::string &t) {
-            return !t.empty();
-        });
+        DWORD dwFirst =
+            WaitForOutput(&child, 5000, [](const std::string &t) { return !t.empty(); });
         EXPECT_GE(dwFirst + 50, 1000u) << "the first block waits one second";
         WaitForOutput(&child, 5000, [](const std::string &t) { return CountBlocks(t) > 3; });
     } else {
-        WaitForOutput(&child, 8000, [](const std::string &t) {
-            return t.size() - CountLineFeeds(t) >= 512;
-        });
+        WaitForOutput(&child, 8000,
+                      [](const std::string &t) { return t.size() - CountLineFeeds(t) >= 512; });
     }
     // Asked while the probe still runs: its console may own a window.
     std::string expected = hwndExpected ? ExpectedStream(hwndExpected, 0, 8192) : "";
@@ -131,33 +131,53 @@ INSTANTIATE_TEST_SUITE_P(
     Scenarios, ProbeScenario,
     testing::Values(
         Scenario{"FramedTopmostWindowToFile",
-                 {{"WinprobeFramed", "Framed window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                   WS_EX_TOPMOST | WS_EX_APPWINDOW, {300, 250, 700, 550}}},
-                 {500, 400}, 0, SinkFile, "\r\nWindowText: Framed window\r\n"},
+                 {{"WinprobeFramed",
+                   "Framed window",
+                   WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                   WS_EX_TOPMOST | WS_EX_APPWINDOW,
+                   {300, 250, 700, 550}}},
+                 {500, 400},
+                 0,
+                 SinkFile,
+                 "\r\nWindowText: Framed window\r\n"},
         Scenario{"HostileTitleToPipe",
-                 {{"WinprobeHostile", "%s%n%p %d\nnext line", kdwShown, WS_EX_TOOLWINDOW,
+                 {{"WinprobeHostile",
+                   "%s%n%p %d\nnext line",
+                   kdwShown,
+                   WS_EX_TOOLWINDOW,
                    {320, 260, 620, 520}}},
-                 {400, 300}, 0, SinkPipe, "\r\nWindowText: %s%n%p %d\r\nnext line\r\nStyle: "},
+                 {400, 300},
+                 0,
+                 SinkPipe,
+                 "\r\nWindowText: %s%n%p %d\r\nnext line\r\nStyle: "},
         Scenario{"HiddenAboveVisibleToFile",
                  {{"WinprobeHidden", "hidden", WS_POPUP, 0, {300, 300, 600, 600}},
                   {"WinprobeShown", "shown", kdwShown, 0, {350, 350, 650, 650}}},
-                 {400, 400}, 0, SinkFile, "\r\nIsVisible: 0\r\n"},
+                 {400, 400},
+                 0,
+                 SinkFile,
+                 "\r\nIsVisible: 0\r\n"},
         Scenario{"DisabledAboveEnabledToConsole",
                  {{"WinprobeDisabled", "disabled", kdwShown | WS_DISABLED, 0, {300, 300, 600, 600}},
                   {"WinprobeEnabled", "enabled", kdwShown, 0, {350, 350, 650, 650}}},
-                 {400, 400}, 0, SinkConsole, "\r\nIsEnabled: 0\r\n"},
+                 {400, 400},
+                 0,
+                 SinkConsole,
+                 "\r\nIsEnabled: 0\r\n"},
         Scenario{"PartlyOffScreenUntitledToPipe",
                  {{"WinprobeOffScreen", "", kdwShown, 0, {-60, -40, 300, 240}}},
-                 {150, 120}, 0, SinkPipe,
+                 {150, 120},
+                 0,
+                 SinkPipe,
                  "\r\nWindowText: \r\nStyle: 0x"},
         Scenario{"LongTitleToFile",
                  {{"WinprobeLongTitle", std::string(300, 'L'), kdwShown, 0, {300, 300, 600, 600}}},
-                 {400, 400}, 0, SinkFile,
+                 {400, 400},
+                 0,
+                 SinkFile,
                  "\r\nWindowText: " + std::string(259, 'L') + "\r\nStyle: "},
         Scenario{"NothingUnderTheCursorToConsole", {}, {1100, 900}, -1, SinkConsole, ""}),
-    [](const testing::TestParamInfo<Scenario> &info) {
-        return std::string(info.param.pszName);
-    });
+    [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.pszName); });
 
 // The cursor is read before the one-second sleep: a move during the sleep
 // shows only in the block after next.
@@ -173,7 +193,9 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
     ASSERT_EQ(hwnds[0], WindowAt({400, 400})) << Describe(WindowAt({400, 400}));
     ASSERT_EQ(hwnds[1], WindowAt({800, 400})) << Describe(WindowAt({800, 400}));
     ASSERT_TRUE(StartProbe(0, &child));
-    WaitForOutput(&child, 5000, [](const std::string &t) { return CountBlocks(t) >= 1 && CountLineFeeds(t) >= 12; });
+    WaitForOutput(&child, 5000, [](const std::string &t) {
+        return CountBlocks(t) >= 1 && CountLineFeeds(t) >= 12;
+    });
     ASSERT_TRUE(PlaceCursor({800, 400}));
     WaitForOutput(&child, 5000, [](const std::string &t) { return CountLineFeeds(t) >= 36; });
     std::string expected[] = {ExpectedBlock(hwnds[0], 0), ExpectedBlock(hwnds[0], 1),
@@ -190,7 +212,9 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
 
 // Ctrl+C and Ctrl+Break end the probe as before, but the blocks it finished
 // reach the file first.
-class ProbeStop : public testing::TestWithParam<DWORD> {};
+class ProbeStop : public testing::TestWithParam<DWORD>
+{
+};
 
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
 {

@@ -5,15 +5,17 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 const POINT kptShared = {450, 450};
 const POINT kptEmpty = {1100, 900};
 
 // A hidden window above a visible one, both holding kptShared, and a third
 // window elsewhere.
-class ProbeTest : public testing::Test {
-protected:
+class ProbeTest : public testing::Test
+{
+  protected:
     void SetUp() override
     {
         m_hwnds = CreateWindows({
@@ -43,14 +45,34 @@ TEST_F(ProbeTest, HitTestStopsAtTheFirstWindowHoldingTheCursor)
     EXPECT_EQ(m_hwnds[0], hwndFound) << "hidden windows are not passed over";
 }
 
+// Leaves the stack below the caller full of rectangles that hold kptShared,
+// in one of four rotations, where an unwritten RECT of the next call would
+// lie.
+#ifdef _MSC_VER
+#define NOINLINE __declspec(noinline)
+#else
+#define NOINLINE __attribute__((noinline))
+#endif
+
+NOINLINE void PoisonStack(int nRotation)
+{
+    const LONG alValues[4] = {kptShared.x - 1, kptShared.y - 1, kptShared.x + 1, kptShared.y + 1};
+    [[maybe_unused]] volatile LONG alStack[256];
+    for (int i = 0; i < 256; ++i)
+        alStack[i] = alValues[(i + nRotation) % 4];
+}
+
 TEST_F(ProbeTest, HitTestPassesOverADestroyedWindow)
 {
     HWND hwndGone = m_hwnds[0];
     DestroyWindow(hwndGone);
     ptCursor = kptShared;
-    hwndFound = NULL;
-    EXPECT_EQ(TRUE, HitTestProc(hwndGone, 0));
-    EXPECT_EQ(NULL, hwndFound);
+    for (int nRotation = 0; nRotation < 4; ++nRotation) {
+        hwndFound = NULL;
+        PoisonStack(nRotation);
+        EXPECT_EQ(TRUE, HitTestProc(hwndGone, 0)) << "rotation " << nRotation;
+        EXPECT_EQ(NULL, hwndFound);
+    }
 }
 
 TEST_F(ProbeTest, CycleReportsTheFirstWindowUnderTheCursor)

@@ -7,7 +7,8 @@
 
 #include <climits>
 
-namespace {
+namespace
+{
 
 std::string Capture(HWND hwnd)
 {
@@ -100,56 +101,5 @@ TEST(PrintWindowInfo, BottomWindowHasNoNextWindow)
     EXPECT_NE(std::string::npos, Capture(hwnd).find("\r\nNextWnd: 00000000\r\n"));
     DestroyWindow(hwnd);
 }
-
-// The bytes that reach the sink before anything flushes: nothing until the
-// 512-byte block fills, then exactly that block, for a file or a pipe; every
-// line at once for a console.
-class StdoutBuffering : public testing::TestWithParam<Sink> {};
-
-// The first cbLogical bytes of text as written before CR LF translation.
-std::string TranslatedPrefix(const std::string &text, size_t cbLogical)
-{
-    size_t ich = 0;
-    for (size_t cb = 0; cb < cbLogical && ich < text.size(); ++ich)
-        cb += text[ich] != '\r';
-    return text.substr(0, ich);
-}
-
-TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
-{
-    HWND hwnd = MakeWindow("buffered", WS_POPUP, RECT{10, 10, 20, 20});
-    SinkReader reader;
-    HANDLE hOut = OpenSink(GetParam(), false, &reader);
-    RedirectStdout(hOut);
-    CloseHandle(hOut);
-    std::string printed;
-    std::vector<std::pair<std::string, std::string>> steps;
-    while (printed.size() - CountLineFeeds(printed) < 700) {
-        printed += ExpectedBlock(hwnd, nCount);
-        PrintWindowInfo(hwnd);
-        steps.push_back({printed, Collect(&reader)});
-    }
-    RestoreStdout();
-    EXPECT_EQ(printed, Collect(&reader)) << "everything once flushed";
-    CloseSink(&reader);
-    DestroyWindow(hwnd);
-
-    for (const auto &step : steps) {
-        const std::string &sofar = step.first, &seen = step.second;
-        size_t cbLogical = sofar.size() - CountLineFeeds(sofar);
-        if (GetParam() == SinkConsole)
-            EXPECT_EQ(sofar, seen) << "a console shows every line at once";
-        else if (cbLogical < 512)
-            EXPECT_EQ("", seen) << cbLogical << " bytes are still in the block";
-        else
-            EXPECT_EQ(TranslatedPrefix(sofar, 512), seen) << "one whole block";
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Sinks, StdoutBuffering,
-                         testing::Values(SinkFile, SinkPipe, SinkConsole),
-                         [](const testing::TestParamInfo<Sink> &info) {
-                             return std::string(SinkName(info.param));
-                         });
 
 } // namespace

@@ -32,15 +32,14 @@ std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows)
     std::vector<HWND> hwnds;
     for (const TestWindow &w : windows) {
         RegisterTestClass(w.pszClass);
-        hwnds.push_back(CreateWindowExA(
-            w.dwExStyle, w.pszClass, w.title.c_str(), w.dwStyle, w.rect.left,
-            w.rect.top, w.rect.right - w.rect.left, w.rect.bottom - w.rect.top,
-            NULL, NULL, GetModuleHandleA(NULL), NULL));
+        hwnds.push_back(CreateWindowExA(w.dwExStyle, w.pszClass, w.title.c_str(), w.dwStyle,
+                                        w.rect.left, w.rect.top, w.rect.right - w.rect.left,
+                                        w.rect.bottom - w.rect.top, NULL, NULL,
+                                        GetModuleHandleA(NULL), NULL));
     }
     // Raising them from the last to the first leaves the first on top.
     for (size_t i = hwnds.size(); i-- > 0;)
-        SetWindowPos(hwnds[i], HWND_TOP, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        SetWindowPos(hwnds[i], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     PumpMessages(100);
     return hwnds;
 }
@@ -121,9 +120,9 @@ std::string Describe(HWND hwnd)
     RECT rect = {};
     GetClassNameA(hwnd, szClass, sizeof szClass);
     GetWindowRect(hwnd, &rect);
-    return HandleText(hwnd) + " " + szClass + " (" + std::to_string(rect.left) +
-           ", " + std::to_string(rect.top) + ")-(" + std::to_string(rect.right) +
-           ", " + std::to_string(rect.bottom) + ")";
+    return HandleText(hwnd) + " " + szClass + " (" + std::to_string(rect.left) + ", " +
+           std::to_string(rect.top) + ")-(" + std::to_string(rect.right) + ", " +
+           std::to_string(rect.bottom) + ")";
 }
 
 static std::string WithCrLf(const std::string &text)
@@ -154,9 +153,8 @@ std::string ExpectedBlock(HWND hwnd, int nCount)
     text += "ExStyle: 0x" + Hex8((unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE)) + "\n";
     text += "IsEnabled: " + std::to_string(IsWindowEnabled(hwnd)) + "\n";
     text += "IsVisible: " + std::to_string(IsWindowVisible(hwnd)) + "\n";
-    text += "WindowRect: (" + std::to_string(rect.left) + ", " +
-            std::to_string(rect.top) + ")-(" + std::to_string(rect.right) + ", " +
-            std::to_string(rect.bottom) + ")\n";
+    text += "WindowRect: (" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ")-(" +
+            std::to_string(rect.right) + ", " + std::to_string(rect.bottom) + ")\n";
     text += "NextWnd: " + HandleText(GetWindow(hwnd, GW_HWNDNEXT)) + "\n";
     text += "PrevWnd: " + HandleText(GetWindow(hwnd, GW_HWNDPREV)) + "\n";
     return WithCrLf(text);
@@ -190,15 +188,14 @@ HANDLE CreateConsoleSink(bool fInheritable)
     SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, fInheritable};
     const DWORD dwAccess = GENERIC_READ | GENERIC_WRITE;
     const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE hConsole = CreateConsoleScreenBuffer(dwAccess, dwShare, &sa,
-                                                CONSOLE_TEXTMODE_BUFFER, NULL);
+    HANDLE hConsole =
+        CreateConsoleScreenBuffer(dwAccess, dwShare, &sa, CONSOLE_TEXTMODE_BUFFER, NULL);
     if (hConsole == INVALID_HANDLE_VALUE) {
         // Wine gives a program started without a terminal a console that
         // cannot make screen buffers; a console of our own can.
         FreeConsole();
         AllocConsole();
-        hConsole = CreateConsoleScreenBuffer(dwAccess, dwShare, &sa,
-                                             CONSOLE_TEXTMODE_BUFFER, NULL);
+        hConsole = CreateConsoleScreenBuffer(dwAccess, dwShare, &sa, CONSOLE_TEXTMODE_BUFFER, NULL);
     }
     COORD size = {320, 600};
     SetConsoleScreenBufferSize(hConsole, size);
@@ -238,18 +235,18 @@ HANDLE OpenSink(Sink sink, bool fInheritable, SinkReader *pReader)
         GetTempPathA(sizeof szDir, szDir);
         GetTempFileNameA(szDir, "wpb", 0, szPath);
         pReader->path = szPath;
-        hWrite = CreateFileA(szPath, GENERIC_WRITE, dwShareAll, &sa,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        pReader->hRead = CreateFileA(szPath, GENERIC_READ, dwShareAll, NULL,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        hWrite = CreateFileA(szPath, GENERIC_WRITE, dwShareAll, &sa, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+        pReader->hRead = CreateFileA(szPath, GENERIC_READ, dwShareAll, NULL, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, NULL);
     } else if (sink == SinkPipe) {
         // Large enough that the writer never waits for the reader.
         CreatePipe(&pReader->hRead, &hWrite, &sa, 1 << 20);
         SetHandleInformation(pReader->hRead, HANDLE_FLAG_INHERIT, 0);
     } else {
         pReader->hRead = CreateConsoleSink(fInheritable);
-        DuplicateHandle(GetCurrentProcess(), pReader->hRead, GetCurrentProcess(),
-                        &hWrite, 0, fInheritable, DUPLICATE_SAME_ACCESS);
+        DuplicateHandle(GetCurrentProcess(), pReader->hRead, GetCurrentProcess(), &hWrite, 0,
+                        fInheritable, DUPLICATE_SAME_ACCESS);
     }
     return hWrite;
 }
@@ -269,8 +266,7 @@ const std::string &Collect(SinkReader *pReader)
     case SinkPipe:
         for (;;) {
             DWORD cbAvail = 0;
-            if (!PeekNamedPipe(pReader->hRead, NULL, 0, NULL, &cbAvail, NULL) ||
-                cbAvail == 0)
+            if (!PeekNamedPipe(pReader->hRead, NULL, 0, NULL, &cbAvail, NULL) || cbAvail == 0)
                 break;
             if (!ReadFile(pReader->hRead, buf, sizeof buf, &cb, NULL))
                 break;
@@ -297,8 +293,8 @@ static int s_fdSavedStdout = -1;
 void RedirectStdout(HANDLE hOut)
 {
     HANDLE hDup;
-    DuplicateHandle(GetCurrentProcess(), hOut, GetCurrentProcess(), &hDup, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), hOut, GetCurrentProcess(), &hDup, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     fflush(stdout);
     s_fdSavedStdout = _dup(1);
     int fd = _open_osfhandle((intptr_t)hDup, _O_TEXT);

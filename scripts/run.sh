@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds winprobe and runs it under Wine until
+# Ctrl+C, beside a demo window. On your X display when there is one (move the
+# mouse over the Wine desktop's windows); otherwise on a private virtual
+# display, with the cursor placed on the demo window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset mingw-i686 >/dev/null
+cmake --build --preset mingw-i686 --target winprobe winprobe_demo >/dev/null
+bin=build/mingw-i686/bin
+
+# A local display that answers: its socket is there.
+display=${DISPLAY:-}
+display=${display#:}
+display=${display%%.*}
+WINENV_USE_DISPLAY=0
+if [ -n "$display" ] && [ -S "/tmp/.X11-unix/X$display" ]; then
+    WINENV_USE_DISPLAY=1
+fi
+
+source scripts/winenv.sh
+demo_pid=
+cleanup() {
+    if [ -n "$demo_pid" ]; then
+        kill "$demo_pid" 2>/dev/null || true
+        wait "$demo_pid" 2>/dev/null || true
+    fi
+    winenv_stop
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+winenv_start "$PWD/build/mingw-i686/wineprefix"
+
+if [ "$WINENV_USE_DISPLAY" = 1 ]; then
+    wine "$bin/winprobe_demo.exe" &
+    demo_pid=$!
+    echo "winprobe on $DISPLAY: move the mouse over the Wine desktop's windows; Ctrl+C stops it." >&2
+else
+    wine "$bin/winprobe_demo.exe" --cursor &
+    demo_pid=$!
+    echo "winprobe on a virtual display, the cursor on a demo window; Ctrl+C stops it." >&2
+fi
+wine "$bin/winprobe.exe"

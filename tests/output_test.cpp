@@ -1,0 +1,95 @@
+// Standard output as winprobe sets it up, with this process's stdout on a
+// file, a pipe or a console.
+#include "output.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+// The first cbLogical bytes of text as written before CR LF translation.
+std::string TranslatedPrefix(const std::string &text, size_t cbLogical)
+{
+    size_t ich = 0;
+    for (size_t cb = 0; cb < cbLogical && ich < text.size(); ++ich)
+        cb += text[ich] != '\r';
+    return text.substr(0, ich);
+}
+
+// What reaches the sink before anything flushes: nothing until the 512-byte
+// block fills, then exactly that block, for a file or a pipe; every line at
+// once for a console.
+class StdoutBuffering : public testing::TestWithParam<Sink>
+{
+};
+
+TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
+{
+    SinkReader reader;
+    HANDLE hOut = OpenSink(GetParam(), false, &reader);
+    RedirectStdout(hOut);
+    CloseHandle(hOut);
+    std::string printed;
+    std::vector<std::pair<std::string, std::string>> steps;
+    for (int n = 0; printed.size() - CountLineFeeds(printed) < 700; ++n) {
+        PrintLine("line %d of the report: %s\n", n, "%d");
+        printed += "line " + std::to_string(n) + " of the report: %d\r\n";
+        steps.push_back({printed, Collect(&reader)});
+    }
+    RestoreStdout();
+    EXPECT_EQ(printed, Collect(&reader)) << "everything once flushed";
+    CloseSink(&reader);
+
+    for (const auto &step : steps) {
+        const std::string &sofar = step.first, &seen = step.second;
+        size_t cbLogical = sofar.size() - CountLineFeeds(sofar);
+        if (GetParam() == SinkConsole)
+            EXPECT_EQ(sofar, seen) << "a console shows every line at once";
+        else if (cbLogical < 512)
+            EXPECT_EQ("", seen) << cbLogical << " bytes are still in the block";
+        else
+            EXPECT_EQ(TranslatedPrefix(sofar, 512), seen) << "one whole block";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sinks, StdoutBuffering, testing::Values(SinkFile, SinkPipe, SinkConsole),
+                         [](const testing::TestParamInfo<Sink> &info) {
+                             return std::string(SinkName(info.param));
+                         });
+
+HANDLE s_hStopSeen;
+
+// Installed before winprobe's handler, so it runs after it; keeps the test
+// process alive.
+BOOL WINAPI SwallowStop(DWORD dwCtrlType)
+{
+    (void)dwCtrlType;
+    SetEvent(s_hStopSeen);
+    return TRUE;
+}
+
+TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
+{
+    CloseHandle(CreateConsoleSink(false)); // a console to raise the event in
+    s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
+    SetConsoleCtrlHandler(SwallowStop, TRUE);
+    SinkReader reader;
+    HANDLE hOut = OpenSink(SinkFile, false, &reader);
+    RedirectStdout(hOut);
+    CloseHandle(hOut);
+
+    PrintLine("a finished line\n");
+    EXPECT_EQ("", Collect(&reader));
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(s_hStopSeen, 5000))
+        << "winprobe's handler must pass the event on";
+    EXPECT_EQ("a finished line\r\n", Collect(&reader));
+
+    RestoreStdout();
+    CloseSink(&reader);
+    SetConsoleCtrlHandler(SwallowStop, FALSE);
+    CloseHandle(s_hStopSeen);
+}
+
+} // namespace
