@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing winprobe needs on Debian or Ubuntu:
 # CMake, Ninja, the MinGW-w64 i686 cross compiler, GoogleTest's source,
-# 32-bit Wine and Xvfb. Does nothing when all of it is there.
+# 32-bit Wine, Xvfb and Python (for the output-format example's test).
+# Does nothing when all of it is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386 wine64 xvfb)
+packages=(cmake ninja-build g++-mingw-w64-i686 googletest wine wine32:i386 wine64 xvfb python3)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -7,8 +7,11 @@
 namespace
 {
 
+// The exe beside this test program, or the one WINPROBE_EXE names.
 std::string ProbePath()
 {
+    if (const char *pszExe = getenv("WINPROBE_EXE"))
+        return pszExe;
     char szPath[MAX_PATH];
     DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
     std::string path(szPath, cch);
@@ -76,6 +79,65 @@ struct Scenario {
     std::string mustShow; // literal text the report must hold
 };
 
+std::string JsonString(const std::string &text)
+{
+    std::string json = "\"";
+    for (unsigned char ch : text) {
+        char szEscape[8];
+        if (ch == '"' || ch == '\\') {
+            json += '\\';
+            json += (char)ch;
+        } else if (ch < 0x20 || ch >= 0x7F) {
+            snprintf(szEscape, sizeof szEscape, "\\u%04X", ch);
+            json += szEscape;
+        } else {
+            json += (char)ch;
+        }
+    }
+    return json + "\"";
+}
+
+// What the window manager says of hwnd, as the output-format example reads it.
+std::string WindowFacts(HWND hwnd)
+{
+    char szClass[260] = "", szTitle[260] = "";
+    RECT rect = {};
+    GetClassNameA(hwnd, szClass, sizeof szClass);
+    GetWindowTextA(hwnd, szTitle, sizeof szTitle);
+    GetWindowRect(hwnd, &rect);
+    auto number = [](unsigned long ul) { return std::to_string(ul); };
+    auto handle = [&](HWND h) { return number((unsigned long)(UINT_PTR)h); };
+    return "{\"hwnd\": " + handle(hwnd) + ", \"class_name\": " + JsonString(szClass) +
+           ", \"title\": " + JsonString(szTitle) +
+           ", \"style\": " + number((unsigned long)GetWindowLongA(hwnd, GWL_STYLE)) +
+           ", \"exstyle\": " + number((unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE)) +
+           ", \"enabled\": " + number(IsWindowEnabled(hwnd)) +
+           ", \"visible\": " + number(IsWindowVisible(hwnd)) + ", \"rect\": [" +
+           std::to_string(rect.left) + ", " + std::to_string(rect.top) + ", " +
+           std::to_string(rect.right) + ", " + std::to_string(rect.bottom) +
+           "], \"next\": " + handle(GetWindow(hwnd, GW_HWNDNEXT)) +
+           ", \"prev\": " + handle(GetWindow(hwnd, GW_HWNDPREV)) + "}\n";
+}
+
+void WriteFileText(const std::string &path, const std::string &text)
+{
+    FILE *pf = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(pf != NULL) << path;
+    fwrite(text.data(), 1, text.size(), pf);
+    fclose(pf);
+}
+
+// Real output for the parsing example's test, where WINPROBE_SAMPLE_DIR asks.
+void KeepSample(const char *pszName, const std::string &output, const std::string &facts)
+{
+    const char *pszDir = getenv("WINPROBE_SAMPLE_DIR");
+    if (pszDir == NULL || output.empty())
+        return;
+    CreateDirectoryA(pszDir, NULL);
+    WriteFileText(std::string(pszDir) + "/" + pszName + ".out", output);
+    WriteFileText(std::string(pszDir) + "/" + pszName + ".json", facts);
+}
+
 void PrintTo(const Scenario &s, std::ostream *pos)
 {
     *pos << s.pszName;
@@ -108,8 +170,10 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     }
     // Asked while the probe still runs: its console may own a window.
     std::string expected = hwndExpected ? ExpectedStream(hwndExpected, 0, 8192) : "";
+    std::string facts = hwndExpected ? WindowFacts(hwndExpected) : "";
     StopProbe(&child);
     const std::string &text = child.reader.text;
+    KeepSample(s.pszName, text, facts);
 
     if (s.iExpected < 0) {
         EXPECT_EQ("", text);
@@ -178,6 +242,35 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\nWindowText: " + std::string(259, 'L') + "\r\nStyle: "},
         Scenario{"NothingUnderTheCursorToConsole", {}, {1100, 900}, -1, SinkConsole, ""}),
     [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.pszName); });
+
+TEST(VersionResource, NamesTheProductAndItsVersion)
+{
+    std::string path = ProbePath();
+    DWORD dwHandle = 0;
+    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), &dwHandle));
+    ASSERT_FALSE(info.empty()) << path;
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, (DWORD)info.size(), info.data()));
+
+    auto value = [&](const char *pszName) {
+        char *psz = NULL;
+        UINT cch = 0;
+        std::string key = std::string("\\StringFileInfo\\040904B0\\") + pszName;
+        VerQueryValueA(info.data(), key.c_str(), (void **)&psz, &cch);
+        return std::string(psz ? psz : "");
+    };
+    EXPECT_EQ("winprobe", value("ProductName"));
+    EXPECT_EQ(WINPROBE_VERSION, value("ProductVersion"));
+    EXPECT_EQ(WINPROBE_VERSION, value("FileVersion"));
+    EXPECT_NE("", value("FileDescription"));
+
+    VS_FIXEDFILEINFO *pFixed = NULL;
+    UINT cb = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&pFixed, &cb));
+    char szFixed[32];
+    snprintf(szFixed, sizeof szFixed, "%u.%u.%u", (unsigned)HIWORD(pFixed->dwFileVersionMS),
+             (unsigned)LOWORD(pFixed->dwFileVersionMS), (unsigned)HIWORD(pFixed->dwFileVersionLS));
+    EXPECT_EQ(WINPROBE_VERSION, std::string(szFixed));
+}
 
 // The cursor is read before the one-second sleep: a move during the sleep
 // shows only in the block after next.

@@ -45,7 +45,7 @@ TEST(RectToString, WritesBothCornersWithTheirSigns)
 TEST(PrintWindowInfo, PrintsWhatThePlatformSaysLiterally)
 {
     const RECT rect = {-50, -40, 150, 60};
-    HWND hwnd = MakeWindow("%s%n%x\nsecond", WS_POPUP | WS_DISABLED, rect);
+    HWND hwnd = MakeWindow("%s%n%x\nsecond\r\nthird", WS_POPUP | WS_DISABLED, rect);
     int nBefore = nCount;
 
     std::string text = Capture(hwnd);
@@ -54,11 +54,12 @@ TEST(PrintWindowInfo, PrintsWhatThePlatformSaysLiterally)
     EXPECT_EQ(nBefore + 1, nCount);
     // Renderings checked without the expected-block helper.
     EXPECT_EQ(0u, text.find("---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: "));
-    EXPECT_NE(std::string::npos, text.find("\r\nWindowText: %s%n%x\r\nsecond\r\n"));
+    EXPECT_NE(std::string::npos,
+              text.find("\r\nWindowText: %s%n%x\r\nsecond\r\r\nthird\r\nStyle: "));
     EXPECT_NE(std::string::npos, text.find("\r\nStyle: 0x8")) << "WS_POPUP is the top bit";
     EXPECT_NE(std::string::npos, text.find("\r\nIsEnabled: 0\r\nIsVisible: 0\r\n"));
     EXPECT_NE(std::string::npos, text.find("\r\nWindowRect: (-50, -40)-(150, 60)\r\n"));
-    EXPECT_EQ(13u, CountLineFeeds(text)) << "twelve lines and one inside the title";
+    EXPECT_EQ(14u, CountLineFeeds(text)) << "twelve lines and two inside the title";
     DestroyWindow(hwnd);
 }
 

@@ -1,0 +1,40 @@
+# Packs the build as the release does, then checks the zip: exactly the exe
+# and the README in one folder, a SHA-256 file that matches, and an exe that
+# passes an end-to-end scenario and shows the version. Run by CTest with
+# BUILD_DIR, CPACK, PACKAGE_NAME, EMULATOR (empty on Windows) and E2E.
+
+set(work ${BUILD_DIR}/release-check)
+file(REMOVE_RECURSE ${work})
+execute_process(COMMAND ${CPACK} -G ZIP -B ${work} --config ${BUILD_DIR}/CPackConfig.cmake
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+set(zip ${work}/${PACKAGE_NAME}.zip)
+if(NOT rc EQUAL 0 OR NOT EXISTS ${zip})
+  message(FATAL_ERROR "cpack made no ${PACKAGE_NAME}.zip:\n${out}")
+endif()
+
+file(READ ${zip}.sha256 sums)
+file(SHA256 ${zip} digest)
+if(NOT sums STREQUAL "${digest}  ${PACKAGE_NAME}.zip\n")
+  message(FATAL_ERROR "the checksum file says '${sums}', the zip's is ${digest}")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zip} OUTPUT_VARIABLE listing)
+string(REGEX REPLACE "\n$" "" listing "${listing}")
+string(REPLACE "\n" ";" entries "${listing}")
+list(FILTER entries EXCLUDE REGEX "/$")
+list(SORT entries)
+set(want "${PACKAGE_NAME}/README.md;${PACKAGE_NAME}/winprobe.exe")
+if(NOT entries STREQUAL want)
+  message(FATAL_ERROR "the zip holds '${entries}', not '${want}'")
+endif()
+
+file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${work}/unpacked)
+set(ENV{WINPROBE_EXE} ${work}/unpacked/${PACKAGE_NAME}/winprobe.exe)
+unset(ENV{WINPROBE_SAMPLE_DIR})
+execute_process(COMMAND ${EMULATOR} ${E2E}
+  --gtest_filter=*FramedTopmostWindowToFile:VersionResource.*
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+message("${out}")
+if(NOT rc EQUAL 0 OR NOT out MATCHES "PASSED  \\] 2 tests")
+  message(FATAL_ERROR "the packed exe did not pass both tests")
+endif()
