@@ -1,74 +1,12 @@
 // winprobe.exe as a user runs it: a child process with its stdout on a file,
 // a pipe or a console, real windows, and the cursor placed on them.
+#include "probechild.h"
 #include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
-
-// The exe beside this test program, or the one WINPROBE_EXE names.
-std::string ProbePath()
-{
-    if (const char *pszExe = getenv("WINPROBE_EXE"))
-        return pszExe;
-    char szPath[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
-    std::string path(szPath, cch);
-    return path.substr(0, path.find_last_of("\\/") + 1) + "winprobe.exe";
-}
-
-struct ProbeChild {
-    PROCESS_INFORMATION pi = {};
-    SinkReader reader;
-    HANDLE hOut = NULL;
-};
-
-// The sink comes first: a console makes a window of its own, and the test's
-// windows must then go above it.
-void OpenProbeSink(Sink sink, ProbeChild *pChild)
-{
-    pChild->hOut = OpenSink(sink, true, &pChild->reader);
-}
-
-bool StartProbe(DWORD dwFlags, ProbeChild *pChild)
-{
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = pChild->hOut;
-    std::string path = ProbePath();
-    std::string cmdline = "\"" + path + "\"";
-    BOOL fStarted = CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL,
-                                   &si, &pChild->pi);
-    CloseHandle(pChild->hOut);
-    return fStarted != FALSE;
-}
-
-void StopProbe(ProbeChild *pChild)
-{
-    TerminateProcess(pChild->pi.hProcess, 1);
-    WaitForSingleObject(pChild->pi.hProcess, 5000);
-    Collect(&pChild->reader);
-    CloseHandle(pChild->pi.hProcess);
-    CloseHandle(pChild->pi.hThread);
-    CloseSink(&pChild->reader);
-}
-
-// Waits, with the test's windows served, until the text that has reached the
-// sink satisfies done or the time is up; returns the milliseconds taken.
-template <typename Done> DWORD WaitForOutput(ProbeChild *pChild, DWORD dwTimeout, Done done)
-{
-    DWORD dwStart = GetTickCount();
-    while (!done(Collect(&pChild->reader)) && GetTickCount() - dwStart < dwTimeout)
-        PumpMessages(20);
-    return GetTickCount() - dwStart;
-}
-
-size_t CountBlocks(const std::string &text)
-{
-    return SplitBlocks(text).size();
-}
 
 struct Scenario {
     const char *pszName;
@@ -310,35 +248,6 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
 class ProbeStop : public testing::TestWithParam<DWORD>
 {
 };
-
-bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
-{
-    FreeConsole();
-    BOOL fAttached = FALSE;
-    for (int nTry = 0; nTry < 50 && !fAttached; ++nTry) {
-        fAttached = AttachConsole(dwProcessId);
-        if (!fAttached)
-            Sleep(50);
-    }
-    SetConsoleCtrlHandler(NULL, TRUE);
-    BOOL fSent;
-    if (dwEvent == CTRL_CLOSE_EVENT) {
-        // As a user closes the console window.
-        fSent = fAttached && PostMessageA(GetConsoleWindow(), WM_CLOSE, 0, 0);
-    } else {
-        DWORD dwGroup = dwEvent == CTRL_BREAK_EVENT ? dwProcessId : 0;
-        fSent = fAttached && GenerateConsoleCtrlEvent(dwEvent, dwGroup);
-    }
-    *pdwError = GetLastError();
-    FreeConsole();
-    SetConsoleCtrlHandler(NULL, FALSE);
-    return fSent != FALSE;
-}
-
-bool RunningOnWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
-}
 
 TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
 {

@@ -1,0 +1,331 @@
+// What winprobe costs, next to what the platform itself costs.
+//   winprobe_bench [--cpu-seconds S]   the tables (S: the CPU-per-hour run, 60)
+//   winprobe_bench --count-windows     makes windows until the platform refuses
+//   winprobe_bench --alloc-phases K    K probe cycles, then K bare enumerations,
+//                                      marked with OutputDebugString for a heap
+//                                      trace
+#include "output.h"
+#include "probe.h"
+#include "probechild.h"
+#include "report.h"
+#include "testsupport.h"
+
+#include <psapi.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// No window of the bench holds it: every hit test walks every window.
+const POINT kptNowhere = {1200, 1000};
+
+double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    static LARGE_INTEGER s_freq;
+    if (s_freq.QuadPart == 0)
+        QueryPerformanceFrequency(&s_freq);
+    return (double)(to.QuadPart - from.QuadPart) * 1e6 / (double)s_freq.QuadPart;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+template <typename Fn> double TimeOnce(Fn fn)
+{
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    fn();
+    QueryPerformanceCounter(&t1);
+    return Microseconds(t0, t1);
+}
+
+// The floor: an enumeration whose callback only reads the rectangle and
+// tests the point.
+BOOL CALLBACK FloorProc(HWND hwnd, LPARAM lParam)
+{
+    RECT rect;
+    return !(GetWindowRect(hwnd, &rect) && PtInRect(&rect, *(const POINT *)lParam));
+}
+
+std::vector<HWND> MakeWindows(int cWindows)
+{
+    std::vector<TestWindow> specs;
+    for (int i = 0; i < cWindows; ++i) {
+        LONG x = 8 + (i % 100) * 8, y = 8 + (i / 100 % 80) * 8;
+        specs.push_back({"WinprobeBench", "bench", WS_POPUP, 0, {x, y, x + 6, y + 6}});
+    }
+    return CreateWindows(specs);
+}
+
+struct EnumRow {
+    int cWindows;
+    double usHitTest, usFloor, usPointQuery;
+};
+
+EnumRow MeasureEnumeration(int cWindows)
+{
+    std::vector<HWND> hwnds = MakeWindows(cWindows);
+    std::vector<double> hit, floor, query;
+    ptCursor = kptNowhere;
+    POINT pt = kptNowhere;
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    // Alternated, so that drift falls on both alike.
+    do {
+        hit.push_back(TimeOnce([] {
+            hwndFound = NULL;
+            EnumWindows(HitTestProc, 0);
+        }));
+        floor.push_back(TimeOnce([&pt] { EnumWindows(FloorProc, (LPARAM)&pt); }));
+        query.push_back(TimeOnce([&pt] { GetAncestor(WindowFromPoint(pt), GA_ROOT); }));
+        QueryPerformanceCounter(&t1);
+    } while (hit.size() < 21 || (Microseconds(t0, t1) < 3e6 && hit.size() < 20001));
+    DestroyWindows(&hwnds);
+    return {cWindows, Median(hit), Median(floor), Median(query)};
+}
+
+// Empties a pipe as fast as it fills, until its writer closes it.
+DWORD WINAPI DrainPipe(void *pvRead)
+{
+    char buf[4096];
+    DWORD cb;
+    while (ReadFile((HANDLE)pvRead, buf, sizeof buf, &cb, NULL))
+        ;
+    return 0;
+}
+
+double MeasureReport(Sink sink, HWND hwnd)
+{
+    SinkReader reader;
+    HANDLE hOut = OpenSink(sink, false, &reader);
+    HANDLE hDrain = NULL;
+    if (sink == SinkPipe)
+        hDrain = CreateThread(NULL, 0, DrainPipe, reader.hRead, 0, NULL);
+    RedirectStdout(hOut);
+    CloseHandle(hOut);
+    std::vector<double> times;
+    for (int i = 0; i < 301; ++i)
+        times.push_back(TimeOnce([hwnd] { PrintWindowInfo(hwnd); }));
+    RestoreStdout(); // closes the pipe's last write end
+    if (hDrain) {
+        WaitForSingleObject(hDrain, INFINITE);
+        CloseHandle(hDrain);
+    }
+    CloseSink(&reader);
+    return Median(times);
+}
+
+// The DLLs an exe imports, from its import directory.
+std::vector<std::string> ImportedDlls(const std::string &path)
+{
+    std::vector<std::string> dlls;
+    HMODULE hmod = LoadLibraryExA(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (hmod == NULL)
+        return dlls;
+    BYTE *pbBase = (BYTE *)((UINT_PTR)hmod & ~(UINT_PTR)3);
+    IMAGE_NT_HEADERS *pnt = (IMAGE_NT_HEADERS *)(pbBase + ((IMAGE_DOS_HEADER *)pbBase)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY &dir =
+        pnt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    // A data-file mapping keeps the file's layout: map RVAs through sections.
+    auto fileOffset = [pnt](DWORD rva) {
+        IMAGE_SECTION_HEADER *psh = IMAGE_FIRST_SECTION(pnt);
+        for (int i = 0; i < pnt->FileHeader.NumberOfSections; ++i, ++psh) {
+            if (rva >= psh->VirtualAddress && rva < psh->VirtualAddress + psh->SizeOfRawData)
+                return rva - psh->VirtualAddress + psh->PointerToRawData;
+        }
+        return rva;
+    };
+    auto *pimp = (IMAGE_IMPORT_DESCRIPTOR *)(pbBase + fileOffset(dir.VirtualAddress));
+    for (; dir.VirtualAddress && pimp->Name; ++pimp)
+        dlls.push_back((const char *)(pbBase + fileOffset(pimp->Name)));
+    FreeLibrary(hmod);
+    return dlls;
+}
+
+void ReportExe()
+{
+    std::string path = ProbePath();
+    WIN32_FILE_ATTRIBUTE_DATA fad = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &fad);
+    std::string dlls;
+    for (const std::string &dll : ImportedDlls(path))
+        dlls += (dlls.empty() ? "" : ", ") + dll;
+    printf("winprobe.exe: %lu bytes (%.1f KiB), imports %s\n", fad.nFileSizeLow,
+           fad.nFileSizeLow / 1024.0, dlls.c_str());
+}
+
+// The probe as a user runs it, beside 100 windows, the cursor on one of them.
+void ReportProbeCpu(int cSeconds)
+{
+    std::vector<HWND> hwnds = MakeWindows(99);
+    std::vector<HWND> target = CreateWindows(
+        {{"WinprobeBenchTarget", "target", WS_POPUP | WS_VISIBLE, 0, {560, 440, 760, 600}}});
+    PlaceCursor({660, 520});
+    ProbeChild probe;
+    OpenProbeSink(SinkFile, &probe);
+    StartProbe(0, &probe);
+    PumpMessages(2000);
+    ULONGLONG msStart = CpuMilliseconds(probe.pi.hProcess);
+    PumpMessages(cSeconds * 1000);
+    ULONGLONG msCpu = CpuMilliseconds(probe.pi.hProcess) - msStart;
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    BOOL fMemory = GetProcessMemoryInfo(probe.pi.hProcess, &pmc, sizeof pmc) && pmc.WorkingSetSize;
+    StopProbe(&probe);
+    DestroyWindows(&hwnds);
+    DestroyWindows(&target);
+
+    double msPerHour = msCpu * 3600.0 / cSeconds;
+    printf("probe at 100 windows, over %d s: %llu ms CPU, so %.1f s an hour, %.3f%% of one core\n",
+           cSeconds, msCpu, msPerHour / 1000, msPerHour / 36000.0);
+    if (fMemory)
+        printf("probe working set: %lu KiB\n", (unsigned long)(pmc.WorkingSetSize / 1024));
+    else
+        printf("probe working set: not given by this platform for another process\n");
+}
+
+// Makes windows until the platform refuses or 20,000, printing the count as
+// it goes: the platform may end the process instead of refusing.
+int CountWindows()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "WinprobeCount";
+    RegisterClassA(&wc);
+    setvbuf(stdout, NULL, _IONBF, 0);
+    int c = 0;
+    while (c < 20000 &&
+           CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 8, 8, 6, 6, NULL, NULL, NULL, NULL)) {
+        if (++c % 100 == 0)
+            printf("%d\n", c);
+    }
+    printf("%d\n", c);
+    return 0;
+}
+
+// The count a --count-windows child printed last.
+int LastCount(const std::string &text)
+{
+    int c = 0;
+    for (size_t ich = 0; ich < text.size(); ich = text.find('\n', ich) + 1) {
+        c = std::max(c, atoi(text.c_str() + ich));
+        if (text.find('\n', ich) == std::string::npos)
+            break;
+    }
+    return c;
+}
+
+// Wine neither refuses nor ends a process past its limit: it stops it
+// making progress. A child that counts no further for ten seconds is done.
+int MostWindows()
+{
+    SinkReader reader;
+    HANDLE hOut = OpenSink(SinkPipe, true, &reader);
+    PROCESS_INFORMATION pi;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hOut;
+    std::string path = ProgramPath("winprobe_bench.exe");
+    std::string cmdline = "\"" + path + "\" --count-windows";
+    CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
+    CloseHandle(hOut);
+
+    int c = 0;
+    DWORD dwLastProgress = GetTickCount();
+    bool fStuck = false;
+    while (WaitForSingleObject(pi.hProcess, 500) == WAIT_TIMEOUT) {
+        int cNow = LastCount(Collect(&reader));
+        if (cNow > c) {
+            c = cNow;
+            dwLastProgress = GetTickCount();
+        } else if (GetTickCount() - dwLastProgress > 10000) {
+            fStuck = true;
+            TerminateProcess(pi.hProcess, 1);
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+    }
+    c = LastCount(Collect(&reader));
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseSink(&reader);
+    printf("one process made %d top-level windows, then %s\n", c,
+           fStuck ? "stopped making progress" : "the platform refused or the cap was reached");
+    return c;
+}
+
+// For a heap trace: the probe's cycle and the bare enumeration, K times
+// each, between markers.
+void AllocPhases(int k)
+{
+    std::vector<HWND> hwnds = MakeWindows(99);
+    std::vector<HWND> target =
+        CreateWindows({{"WinprobeBenchTarget", "target", WS_POPUP, 0, {560, 440, 760, 600}}});
+    SinkReader reader;
+    HANDLE hOut = OpenSink(SinkFile, false, &reader);
+    RedirectStdout(hOut);
+    CloseHandle(hOut);
+    ptCursor = {660, 520};
+    POINT pt = ptCursor;
+    for (int i = 0; i < 3; ++i)
+        ProbeCycle(TRUE); // past the first-time work
+    OutputDebugStringA("winprobe-bench: probe cycles begin");
+    for (int i = 0; i < k; ++i)
+        ProbeCycle(TRUE);
+    OutputDebugStringA("winprobe-bench: probe cycles end");
+    OutputDebugStringA("winprobe-bench: floor begins");
+    for (int i = 0; i < k; ++i)
+        EnumWindows(FloorProc, (LPARAM)&pt);
+    OutputDebugStringA("winprobe-bench: floor ends");
+    RestoreStdout();
+    CloseSink(&reader);
+    DestroyWindows(&hwnds);
+    DestroyWindows(&target);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--count-windows")
+        return CountWindows();
+    if (mode == "--alloc-phases") {
+        AllocPhases(argc > 2 ? atoi(argv[2]) : 100);
+        return 0;
+    }
+    int cCpuSeconds = mode == "--cpu-seconds" && argc > 2 ? atoi(argv[2]) : 60;
+    setvbuf(stdout, NULL, _IONBF, 0);
+
+    int cMost = MostWindows();
+    printf("\nhit test, medians in microseconds; no window holds the point, so every one "
+           "is walked\n");
+    printf("%8s %12s %12s %10s %14s\n", "windows", "(a) probe", "(b) floor", "(a)/(b)",
+           "(c) point+root");
+    // Leave room for the bench's own windows and the platform's.
+    for (int cWindows : {10, 100, 1000, std::max(1000, cMost - 100)}) {
+        EnumRow row = MeasureEnumeration(cWindows);
+        printf("%8d %12.1f %12.1f %10.3f %14.1f\n", row.cWindows, row.usHitTest, row.usFloor,
+               row.usHitTest / row.usFloor, row.usPointQuery);
+    }
+
+    std::vector<HWND> target = CreateWindows(
+        {{"WinprobeBenchTarget", "a title of ordinary length", WS_POPUP, 0, {560, 440, 760, 600}}});
+    printf("\n(d) one report block, median in microseconds\n");
+    for (Sink sink : {SinkFile, SinkPipe, SinkConsole})
+        printf("%8s %12.1f\n", SinkName(sink), MeasureReport(sink, target[0]));
+    DestroyWindows(&target);
+
+    printf("\n");
+    ReportExe();
+    ReportProbeCpu(cCpuSeconds);
+    return 0;
+}

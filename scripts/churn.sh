@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The long churn run: SECONDS (default 600) of top-level windows churning
+# under the cursor while winprobe runs with its output on a file; then every
+# block it printed is checked, as the short run in the test suite does.
+# Meanwhile the probe's Wine process is read from outside, through Linux's
+# /proc (Wine gives no memory or handle figures for another process): its
+# private memory and open descriptors after the first minute and at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-600}
+
+scripts/install-deps.sh
+cmake --preset mingw-i686 >/dev/null
+cmake --build --preset mingw-i686 >/dev/null
+
+source scripts/winenv.sh
+trap winenv_stop EXIT
+winenv_start "$PWD/build/mingw-i686/wineprefix"
+
+# The Wine process whose program is winprobe.exe.
+probe_pid() {
+    local pid
+    for pid in $(ls /proc | grep -E '^[0-9]+$'); do
+        case $(readlink "/proc/$pid/exe" 2>/dev/null) in */wine | */wine-preloader) ;; *) continue ;; esac
+        if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 | grep -q 'winprobe\.exe$'; then
+            echo "$pid"
+            return
+        fi
+    done
+}
+
+# "PRIVATE_KIB DESCRIPTORS" of a running process; fails once it has gone.
+footprint() {
+    local private fds
+    private=$(awk '/^Private_(Clean|Dirty):/ { kb += $2 } END { print kb }' \
+        "/proc/$1/smaps_rollup" 2>/dev/null)
+    fds=$(ls "/proc/$1/fd" 2>/dev/null | wc -l)
+    [ -n "$private" ] && [ "$fds" -gt 0 ] && echo "$private $fds"
+}
+
+WINPROBE_CHURN_SECONDS=$seconds wine build/mingw-i686/bin/winprobe_stress_tests.exe \
+    --gtest_filter='Churn.*' &
+test_pid=$!
+
+first_look=$((seconds / 4 < 60 ? seconds / 4 : 60))
+start=$(date +%s)
+pid= first= last=
+while kill -0 "$test_pid" 2>/dev/null; do
+    sleep 2
+    [ -n "$pid" ] && [ -d "/proc/$pid" ] || pid=$(probe_pid)
+    [ -n "$pid" ] || continue
+    now=$(footprint "$pid" 2>/dev/null) || continue
+    last=$now
+    if [ -z "$first" ] && [ $(($(date +%s) - start)) -ge "$first_look" ]; then
+        first=$now
+    fi
+done
+status=0
+wait "$test_pid" || status=$?
+read -r first_kib first_fds <<<"$first"
+read -r last_kib last_fds <<<"$last"
+echo "probe after $first_look s: $first_kib KiB private, $first_fds descriptors"
+echo "probe at the end: $last_kib KiB private, $last_fds descriptors"
+if [ "$last_kib" -gt "$first_kib" ] || [ "$last_fds" -gt "$first_fds" ]; then
+    echo "the probe grew"
+    status=1
+fi
+exit "$status"

@@ -1,0 +1,231 @@
+// winprobe.exe under load: windows churning under the cursor, a pipe reader
+// that goes away, and thousands of windows.
+#include "probechild.h"
+#include "testsupport.h"
+
+#include <gtest/gtest.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <regex>
+
+namespace
+{
+
+// Clear of the console windows Wine puts at the top left.
+const POINT kpt = {640, 512};
+
+int EnvInt(const char *pszName, int nDefault)
+{
+    const char *psz = getenv(pszName);
+    return psz ? atoi(psz) : nDefault;
+}
+
+// What the probe holds, read from outside it; each figure is -1 where the
+// platform will not tell (Wine gives no figures for another process).
+struct Footprint {
+    long long cbPrivate = -1;
+    long long cHandles = -1;
+    long long cUserObjects = -1;
+    long long cGdiObjects = -1;
+};
+
+Footprint FootprintOf(HANDLE hProcess)
+{
+    Footprint fp;
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof pmc;
+    if (GetProcessMemoryInfo(hProcess, (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc) &&
+        pmc.PrivateUsage != 0)
+        fp.cbPrivate = pmc.PrivateUsage;
+    DWORD cHandles = 0;
+    if (GetProcessHandleCount(hProcess, &cHandles) && cHandles != 0)
+        fp.cHandles = cHandles;
+    // A console program holds no USER object of its own, so 0 is a true
+    // figure only where the platform counts anything for it at all.
+    SetLastError(ERROR_SUCCESS);
+    DWORD cUser = GetGuiResources(hProcess, GR_USEROBJECTS);
+    DWORD cGdi = GetGuiResources(hProcess, GR_GDIOBJECTS);
+    if (GetLastError() == ERROR_SUCCESS || cUser || cGdi) {
+        fp.cUserObjects = cUser;
+        fp.cGdiObjects = cGdi;
+    }
+    return fp;
+}
+
+std::string Figure(long long n)
+{
+    return n < 0 ? "not given" : std::to_string(n);
+}
+
+void PrintFootprint(const char *pszWhen, const Footprint &fp)
+{
+    printf("probe %s: private bytes %s, handles %s, USER objects %s, GDI objects %s\n", pszWhen,
+           Figure(fp.cbPrivate).c_str(), Figure(fp.cHandles).c_str(),
+           Figure(fp.cUserObjects).c_str(), Figure(fp.cGdiObjects).c_str());
+}
+
+// No figure the platform gave may have grown.
+void ExpectNoGrowth(const Footprint &fpFirst, const Footprint &fpLast)
+{
+    const std::pair<const char *, std::pair<long long, long long>> figures[] = {
+        {"private bytes", {fpFirst.cbPrivate, fpLast.cbPrivate}},
+        {"handles", {fpFirst.cHandles, fpLast.cHandles}},
+        {"USER objects", {fpFirst.cUserObjects, fpLast.cUserObjects}},
+        {"GDI objects", {fpFirst.cGdiObjects, fpLast.cGdiObjects}},
+    };
+    for (const auto &f : figures) {
+        if (f.second.first >= 0 && f.second.second >= 0) {
+            EXPECT_LE(f.second.second, f.second.first) << f.first << " grew";
+        }
+    }
+}
+
+// A block as the probe prints it for a churned window: "" where it is well
+// formed, else what is wrong. A window destroyed under the report shows
+// empty texts and a zero rectangle; any other rectangle is one the churn set.
+std::string CheckChurnBlock(const std::string &block, int nCount)
+{
+    static const std::regex s_shape(
+        "---\r\nnCount: (-?\\d+)\r\n"
+        "HWND: [0-9A-F]{8}\r\n"
+        "ClassName: (WinprobeChurn|)\r\n"
+        "WindowText: (|churn \\d+|churn \\d+\r\nsecond line)\r\n"
+        "Style: 0x[0-9A-F]{8}\r\nExStyle: 0x[0-9A-F]{8}\r\n"
+        "IsEnabled: [01]\r\nIsVisible: [01]\r\n"
+        "WindowRect: \\((-?\\d+), (-?\\d+)\\)-\\((-?\\d+), (-?\\d+)\\)\r\n"
+        "NextWnd: [0-9A-F]{8}\r\nPrevWnd: [0-9A-F]{8}\r\n");
+    std::smatch m;
+    if (!std::regex_match(block, m, s_shape))
+        return "malformed";
+    if (std::stoi(m[1]) != nCount)
+        return "count " + m[1].str() + " where " + std::to_string(nCount) + " was due";
+    long al[4];
+    for (int i = 0; i < 4; ++i)
+        al[i] = std::stol(m[4 + i]);
+    bool fZero = !al[0] && !al[1] && !al[2] && !al[3];
+    bool fChurned = al[0] < al[2] && al[1] < al[3] && al[0] % 8 == 0 && al[1] % 8 == 0 &&
+                    al[2] % 8 == 0 && al[3] % 8 == 0;
+    if (!fZero && !fChurned)
+        return "a rectangle the churn never set";
+    return "";
+}
+
+TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
+{
+    const int cSeconds = EnvInt("WINPROBE_CHURN_SECONDS", 20);
+    // The first figures after a minute, or a quarter of a shorter run.
+    const DWORD dwFirstLook = (DWORD)std::min(60, cSeconds / 4) * 1000;
+
+    // SetCursorPos wants a window on the calling thread.
+    std::vector<HWND> hwnds =
+        CreateWindows({{"WinprobeAside", "aside", WS_POPUP, 0, {8, 8, 16, 16}}});
+    ASSERT_TRUE(PlaceCursor(kpt));
+    ProbeChild probe;
+    OpenProbeSink(SinkFile, &probe);
+    ASSERT_TRUE(StartProbe(CREATE_NEW_CONSOLE, &probe));
+    PROCESS_INFORMATION piChurn;
+    ASSERT_TRUE(StartProgram(ProgramPath("winprobe_churn.exe"),
+                             std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
+                                 std::to_string(kpt.y),
+                             &piChurn));
+
+    PumpMessages(dwFirstLook);
+    Footprint fpFirst = FootprintOf(probe.pi.hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(piChurn.hProcess, (cSeconds + 60) * 1000));
+    DWORD cOperations = 0;
+    GetExitCodeProcess(piChurn.hProcess, &cOperations);
+    CloseHandle(piChurn.hProcess);
+    CloseHandle(piChurn.hThread);
+    PumpMessages(1500); // the probe's last cycle over the churn
+    Footprint fpLast = FootprintOf(probe.pi.hProcess);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe died";
+
+    DWORD dwError = 0;
+    EXPECT_TRUE(SendConsoleEvent(probe.pi.dwProcessId, CTRL_C_EVENT, &dwError)) << dwError;
+    WaitForSingleObject(probe.pi.hProcess, 5000);
+    StopProbe(&probe);
+    DestroyWindows(&hwnds);
+
+    std::vector<std::string> blocks = SplitBlocks(probe.reader.text);
+    printf("%d s of churn: %lu operations, %zu blocks\n", cSeconds, cOperations, blocks.size());
+    PrintFootprint(dwFirstLook == 60000 ? "after a minute" : "a quarter in", fpFirst);
+    PrintFootprint("at the end", fpLast);
+    EXPECT_GT(cOperations, 1000u);
+    EXPECT_GE(blocks.size(), (size_t)cSeconds / 4) << "the churn was seldom under the cursor";
+    for (size_t i = 0; i < blocks.size(); ++i)
+        EXPECT_EQ("", CheckChurnBlock(blocks[i], (int)i)) << blocks[i];
+    ExpectNoGrowth(fpFirst, fpLast);
+}
+
+TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
+{
+    ProbeChild probe;
+    OpenProbeSink(SinkPipe, &probe);
+    std::vector<HWND> hwnds =
+        CreateWindows({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, {600, 480, 700, 560}}});
+    ASSERT_TRUE(PlaceCursor(kpt));
+    ASSERT_TRUE(StartProbe(0, &probe));
+    WaitForOutput(&probe, 8000, [](const std::string &t) { return !t.empty(); });
+    ASSERT_FALSE(probe.reader.text.empty());
+
+    auto cpuOverTenCycles = [&probe] {
+        ULONGLONG msBefore = CpuMilliseconds(probe.pi.hProcess);
+        PumpMessages(10000);
+        return CpuMilliseconds(probe.pi.hProcess) - msBefore;
+    };
+    ULONGLONG msRead = cpuOverTenCycles();
+    CloseHandle(probe.reader.hRead);
+    probe.reader.hRead = NULL;
+    ULONGLONG msUnread = cpuOverTenCycles(); // five 512-byte writes that fail
+    printf("CPU over ten cycles: %llu ms with a reader, %llu ms after it left\n", msRead, msUnread);
+
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe ended";
+    EXPECT_LT(msUnread, 2 * msRead + 100) << "the probe spins";
+    StopProbe(&probe);
+    DestroyWindows(&hwnds);
+}
+
+// Thousands of windows, none over the point but the bottom one, then two
+// more over it: the probe walks them all and keeps to enumeration order.
+TEST(Scale, FindsTheRightWindowAmongThousands)
+{
+    const int cWindows = EnvInt("WINPROBE_SCALE_WINDOWS", 2000);
+    std::vector<TestWindow> specs;
+    for (int i = 0; i < cWindows; ++i) {
+        LONG x = 8 + (i % 60) * 8, y = 8 + (i / 60 % 40) * 8;
+        specs.push_back(
+            {"WinprobeMany", "many " + std::to_string(i), WS_POPUP, 0, {x, y, x + 6, y + 6}});
+    }
+    specs.push_back({"WinprobeBottom", "bottom", WS_POPUP | WS_VISIBLE, 0, {600, 480, 700, 560}});
+    std::vector<HWND> hwnds = CreateWindows(specs);
+    size_t cCreated = std::count_if(hwnds.begin(), hwnds.end(), [](HWND h) { return h; });
+    printf("%zu top-level windows made by this process\n", cCreated);
+    ASSERT_EQ(specs.size(), cCreated);
+    HWND hwndBottom = hwnds.back();
+    SetWindowPos(hwndBottom, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ASSERT_EQ(NULL, GetWindow(hwndBottom, GW_HWNDNEXT));
+    ASSERT_TRUE(PlaceCursor(kpt));
+
+    auto probeOnce = [](HWND hwndExpected) {
+        ASSERT_EQ(hwndExpected, WindowAt(kpt)) << Describe(WindowAt(kpt));
+        ProbeChild probe;
+        OpenProbeSink(SinkFile, &probe);
+        ASSERT_TRUE(StartProbe(0, &probe));
+        WaitForOutput(&probe, 10000, [](const std::string &t) { return !t.empty(); });
+        std::string expected = ExpectedStream(hwndExpected, 0, 8192);
+        StopProbe(&probe);
+        ASSERT_FALSE(probe.reader.text.empty());
+        EXPECT_EQ(expected.substr(0, probe.reader.text.size()), probe.reader.text);
+    };
+    probeOnce(hwndBottom);
+
+    // Over the point too, without changing the Z-order: the higher one wins.
+    HWND hwndHigh = hwnds[cWindows / 4], hwndLow = hwnds[cWindows / 2];
+    for (HWND hwnd : {hwndHigh, hwndLow})
+        SetWindowPos(hwnd, NULL, 560, 440, 200, 200, SWP_NOZORDER | SWP_NOACTIVATE);
+    probeOnce(hwndHigh);
+    DestroyWindows(&hwnds);
+}
+
+} // namespace
