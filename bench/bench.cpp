@@ -1,9 +1,10 @@
 // What winprobe costs, next to what the platform itself costs.
-//   winprobe_bench [--cpu-seconds S]   the tables (S: the CPU-per-hour run, 60)
-//   winprobe_bench --count-windows     makes windows until the platform refuses
-//   winprobe_bench --alloc-phases K    K probe cycles, then K bare enumerations,
-//                                      marked with OutputDebugString for a heap
-//                                      trace
+//   winprobe_bench [--windows N] [--cpu-seconds S]
+//       the tables, up to N windows (10000, Windows' default quota of USER
+//       objects for one process) and with an S-second CPU run (60)
+//   winprobe_bench --alloc-phases K
+//       K probe cycles, then K bare enumerations, marked with
+//       OutputDebugString for a heap trace
 #include "output.h"
 #include "probe.h"
 #include "probechild.h"
@@ -191,77 +192,6 @@ void ReportProbeCpu(int cSeconds)
         printf("probe working set: not given by this platform for another process\n");
 }
 
-// Makes windows until the platform refuses or 20,000, printing the count as
-// it goes: the platform may end the process instead of refusing.
-int CountWindows()
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = "WinprobeCount";
-    RegisterClassA(&wc);
-    setvbuf(stdout, NULL, _IONBF, 0);
-    int c = 0;
-    while (c < 20000 &&
-           CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 8, 8, 6, 6, NULL, NULL, NULL, NULL)) {
-        if (++c % 100 == 0)
-            printf("%d\n", c);
-    }
-    printf("%d\n", c);
-    return 0;
-}
-
-// The count a --count-windows child printed last.
-int LastCount(const std::string &text)
-{
-    int c = 0;
-    for (size_t ich = 0; ich < text.size(); ich = text.find('\n', ich) + 1) {
-        c = std::max(c, atoi(text.c_str() + ich));
-        if (text.find('\n', ich) == std::string::npos)
-            break;
-    }
-    return c;
-}
-
-// Wine neither refuses nor ends a process past its limit: it stops it
-// making progress. A child that counts no further for ten seconds is done.
-int MostWindows()
-{
-    SinkReader reader;
-    HANDLE hOut = OpenSink(SinkPipe, true, &reader);
-    PROCESS_INFORMATION pi;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = hOut;
-    std::string path = ProgramPath("winprobe_bench.exe");
-    std::string cmdline = "\"" + path + "\" --count-windows";
-    CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
-    CloseHandle(hOut);
-
-    int c = 0;
-    DWORD dwLastProgress = GetTickCount();
-    bool fStuck = false;
-    while (WaitForSingleObject(pi.hProcess, 500) == WAIT_TIMEOUT) {
-        int cNow = LastCount(Collect(&reader));
-        if (cNow > c) {
-            c = cNow;
-            dwLastProgress = GetTickCount();
-        } else if (GetTickCount() - dwLastProgress > 10000) {
-            fStuck = true;
-            TerminateProcess(pi.hProcess, 1);
-            WaitForSingleObject(pi.hProcess, 5000);
-            break;
-        }
-    }
-    c = LastCount(Collect(&reader));
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    CloseSink(&reader);
-    printf("one process made %d top-level windows, then %s\n", c,
-           fStuck ? "stopped making progress" : "the platform refused or the cap was reached");
-    return c;
-}
-
 // For a heap trace: the probe's cycle and the bare enumeration, K times
 // each, between markers.
 void AllocPhases(int k)
@@ -295,23 +225,25 @@ void AllocPhases(int k)
 
 int main(int argc, char *argv[])
 {
-    std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "--count-windows")
-        return CountWindows();
-    if (mode == "--alloc-phases") {
-        AllocPhases(argc > 2 ? atoi(argv[2]) : 100);
-        return 0;
+    int cMostWindows = 10000, cCpuSeconds = 60;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        if (option == "--alloc-phases") {
+            AllocPhases(atoi(argv[i + 1]));
+            return 0;
+        }
+        if (option == "--windows")
+            cMostWindows = atoi(argv[i + 1]);
+        else if (option == "--cpu-seconds")
+            cCpuSeconds = atoi(argv[i + 1]);
     }
-    int cCpuSeconds = mode == "--cpu-seconds" && argc > 2 ? atoi(argv[2]) : 60;
     setvbuf(stdout, NULL, _IONBF, 0);
 
-    int cMost = MostWindows();
-    printf("\nhit test, medians in microseconds; no window holds the point, so every one "
+    printf("hit test, medians in microseconds; no window holds the point, so every one "
            "is walked\n");
     printf("%8s %12s %12s %10s %14s\n", "windows", "(a) probe", "(b) floor", "(a)/(b)",
            "(c) point+root");
-    // Leave room for the bench's own windows and the platform's.
-    for (int cWindows : {10, 100, 1000, std::max(1000, cMost - 100)}) {
+    for (int cWindows : {10, 100, 1000, cMostWindows}) {
         EnumRow row = MeasureEnumeration(cWindows);
         printf("%8d %12.1f %12.1f %10.3f %14.1f\n", row.cWindows, row.usHitTest, row.usFloor,
                row.usHitTest / row.usFloor, row.usPointQuery);

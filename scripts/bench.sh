@@ -1,27 +1,26 @@
 #!/usr/bin/env bash
 # The benchmark: what winprobe costs next to the platform's own floor, and
-# what it allocates per cycle. Arguments go to winprobe_bench (for example
-# --cpu-seconds 600 for a longer CPU measurement).
+# what it allocates per cycle. Arguments go to winprobe_bench: --windows N
+# for the largest count (10000), --cpu-seconds S for the CPU run (60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 >/dev/null
-
+scripts/build.sh >/dev/null
 source scripts/winenv.sh
-trap winenv_stop EXIT
-winenv_start "$PWD/build/mingw-i686/wineprefix"
+winenv_session "$PWD/build/mingw-i686/wineprefix"
 bin=build/mingw-i686/bin
 
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
     "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo); $(wine --version)"
-wine "$bin/winprobe_bench.exe" "$@"
+# In the background, so that a signal reaches the clean-up at once.
+wine "$bin/winprobe_bench.exe" "$@" &
+wait $!
 
 # Heap allocations per cycle, from Wine's heap trace: 1000 of the probe's
 # cycles, then 1000 bare enumerations over the same windows.
 trace=$(mktemp)
-WINEDEBUG=trace+heap,+debugstr wine "$bin/winprobe_bench.exe" --alloc-phases 1000 2>"$trace" || true
+WINEDEBUG=trace+heap,+debugstr wine "$bin/winprobe_bench.exe" --alloc-phases 1000 2>"$trace" &
+wait $! || true
 awk '
     /winprobe-bench: probe cycles begin/ { phase = "probe" }
     /winprobe-bench: probe cycles end/   { phase = "" }

@@ -9,13 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 
-scripts/install-deps.sh
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 >/dev/null
-
+scripts/build.sh winprobe winprobe_churn winprobe_stress_tests >/dev/null
 source scripts/winenv.sh
-trap winenv_stop EXIT
-winenv_start "$PWD/build/mingw-i686/wineprefix"
+# A prefix of its own, so that the suite can run beside it.
+winenv_session "$PWD/build/mingw-i686/wineprefix-churn"
 
 # The Wine process whose program is winprobe.exe.
 probe_pid() {

@@ -6,9 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686 --target winprobe winprobe_demo >/dev/null
+scripts/build.sh winprobe winprobe_demo >/dev/null
 bin=build/mingw-i686/bin
 
 # A local display that answers: its socket is there.

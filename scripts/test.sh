@@ -4,12 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset mingw-i686 >/dev/null
-cmake --build --preset mingw-i686
-
+scripts/build.sh
 source scripts/winenv.sh
-trap winenv_stop EXIT
-trap 'exit 130' INT TERM
-winenv_start "$PWD/build/mingw-i686/wineprefix"
+winenv_session "$PWD/build/mingw-i686/wineprefix"
 ctest --preset mingw-i686 "$@"

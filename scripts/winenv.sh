@@ -2,10 +2,18 @@
 #   winenv_start PREFIX_DIR   starts Xvfb and a wineserver, readies the prefix;
 #                             with WINENV_USE_DISPLAY=1, uses $DISPLAY instead
 #   winenv_stop               stops both, by process id, and waits for them
+#   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
+#                             script ends, however it ends
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
 
 WINENV_XVFB_PID=
 WINENV_SERVER_PID=
+
+winenv_session() {
+    trap winenv_stop EXIT
+    trap 'exit 130' INT TERM
+    winenv_start "$1"
+}
 
 winenv_start() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -70,22 +78,24 @@ winenv_stop_server() {
     local pids pid tries
     pids=$(winenv_prefix_pids)
     # Ends every process of this prefix's server, then the server itself.
-    wineserver -k 2>/dev/null
-    wait "$WINENV_SERVER_PID" 2>/dev/null
+    wineserver -k 2>/dev/null || true
+    wait "$WINENV_SERVER_PID" 2>/dev/null || true
     WINENV_SERVER_PID=
     for pid in $pids; do
         for tries in $(seq 50); do
             [ -d "/proc/$pid" ] || break
             sleep 0.1
         done
+        # Its server gone (it can fail under load), a client may hang on.
+        kill -9 "$pid" 2>/dev/null || true
     done
 }
 
 winenv_stop() {
     winenv_stop_server
     if [ -n "$WINENV_XVFB_PID" ]; then
-        kill "$WINENV_XVFB_PID" 2>/dev/null
-        wait "$WINENV_XVFB_PID" 2>/dev/null
+        kill "$WINENV_XVFB_PID" 2>/dev/null || true
+        wait "$WINENV_XVFB_PID" 2>/dev/null || true
         WINENV_XVFB_PID=
     fi
 }

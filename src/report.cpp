@@ -16,19 +16,13 @@ static unsigned long HandleBits(HWND hwnd)
     return (unsigned long)(UINT_PTR)hwnd;
 }
 
-// Empties the buffer first, so that a failed query prints as an empty text.
-static const char *ClassNameOf(HWND hwnd, char *pszText, int cchText)
+// GetClassNameA and GetWindowTextA alike. The buffer is emptied first, so
+// that a query that fails prints as an empty text.
+static const char *QueryText(int(WINAPI *pfnQuery)(HWND, LPSTR, int), HWND hwnd, char *pszText,
+                             int cchText)
 {
     pszText[0] = '\0';
-    GetClassNameA(hwnd, pszText, cchText);
-    pszText[cchText - 1] = '\0';
-    return pszText;
-}
-
-static const char *WindowTextOf(HWND hwnd, char *pszText, int cchText)
-{
-    pszText[0] = '\0';
-    GetWindowTextA(hwnd, pszText, cchText);
+    pfnQuery(hwnd, pszText, cchText);
     pszText[cchText - 1] = '\0';
     return pszText;
 }
@@ -53,8 +47,8 @@ void PrintWindowInfo(HWND hwnd)
     if (hwnd == NULL)
         return;
 
-    PrintLine("ClassName: %s\n", ClassNameOf(hwnd, szText, sizeof szText));
-    PrintLine("WindowText: %s\n", WindowTextOf(hwnd, szText, sizeof szText));
+    PrintLine("ClassName: %s\n", QueryText(GetClassNameA, hwnd, szText, sizeof szText));
+    PrintLine("WindowText: %s\n", QueryText(GetWindowTextA, hwnd, szText, sizeof szText));
 
     lStyle = GetWindowLongA(hwnd, GWL_STYLE);
     lExStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);

@@ -129,6 +129,17 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
 
 const DWORD kdwShown = WS_POPUP | WS_VISIBLE;
 
+// The longest class name the platform registers.
+const std::string kLongestClass(255, 'C');
+
+std::string EveryByteValue()
+{
+    std::string text;
+    for (int ch = 1; ch <= 255; ++ch)
+        text += (char)ch;
+    return text;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, ProbeScenario,
     testing::Values(
@@ -178,6 +189,25 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  SinkFile,
                  "\r\nWindowText: " + std::string(259, 'L') + "\r\nStyle: "},
+        Scenario{
+            "TenThousandByteTitleToPipe",
+            {{"WinprobeHugeTitle", std::string(10000, 'W'), kdwShown, 0, {300, 300, 600, 600}}},
+            {400, 400},
+            0,
+            SinkPipe,
+            "\r\nWindowText: " + std::string(259, 'W') + "\r\nStyle: "},
+        Scenario{"EveryByteValueTitleToFile",
+                 {{"WinprobeBytes", EveryByteValue(), kdwShown, 0, {300, 300, 600, 600}}},
+                 {400, 400},
+                 0,
+                 SinkFile,
+                 "\r\nWindowText: \x01\x02\x03\x04\x05\x06\x07\x08\x09\r\n\x0b\x0c\x0d\x0e"},
+        Scenario{"LongestClassNameToFile",
+                 {{kLongestClass.c_str(), "long class", kdwShown, 0, {300, 300, 600, 600}}},
+                 {400, 400},
+                 0,
+                 SinkFile,
+                 "\r\nClassName: " + kLongestClass + "\r\nWindowText: long class\r\n"},
         Scenario{"NothingUnderTheCursorToConsole", {}, {1100, 900}, -1, SinkConsole, ""}),
     [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.pszName); });
 
