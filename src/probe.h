@@ -19,4 +19,4 @@ BOOL CALLBACK HitTestProc(HWND hwnd, LPARAM lParam);
 void ProbeCycle(BOOL fCursorRead);
 
 // Samples, sleeps, tests and reports, once a second, forever.
-void RunProbe(void);
+[[noreturn]] void RunProbe(void);
