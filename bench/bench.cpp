@@ -57,12 +57,12 @@ BOOL CALLBACK FloorProc(HWND hwnd, LPARAM lParam)
 
 std::vector<HWND> MakeWindows(int cWindows)
 {
-    std::vector<TestWindow> specs;
+    std::vector<TestWindow> layout;
     for (int i = 0; i < cWindows; ++i) {
         LONG x = 8 + (i % 100) * 8, y = 8 + (i / 100 % 80) * 8;
-        specs.push_back({"WinprobeBench", "bench", WS_POPUP, 0, {x, y, x + 6, y + 6}});
+        layout.push_back({"WinprobeBench", "bench", WS_POPUP, 0, {x, y, x + 6, y + 6}});
     }
-    return CreateWindows(specs);
+    return CreateWindows(layout);
 }
 
 struct EnumRow {
