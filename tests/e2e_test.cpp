@@ -38,23 +38,16 @@ std::string JsonString(const std::string &text)
 // What the window manager says of hwnd, as the output-format example reads it.
 std::string WindowFacts(HWND hwnd)
 {
-    char szClass[260] = "", szTitle[260] = "";
-    RECT rect = {};
-    GetClassNameA(hwnd, szClass, sizeof szClass);
-    GetWindowTextA(hwnd, szTitle, sizeof szTitle);
-    GetWindowRect(hwnd, &rect);
-    auto number = [](unsigned long ul) { return std::to_string(ul); };
-    auto handle = [&](HWND h) { return number((unsigned long)(UINT_PTR)h); };
-    return "{\"hwnd\": " + handle(hwnd) + ", \"class_name\": " + JsonString(szClass) +
-           ", \"title\": " + JsonString(szTitle) +
-           ", \"style\": " + number((unsigned long)GetWindowLongA(hwnd, GWL_STYLE)) +
-           ", \"exstyle\": " + number((unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE)) +
-           ", \"enabled\": " + number(IsWindowEnabled(hwnd)) +
-           ", \"visible\": " + number(IsWindowVisible(hwnd)) + ", \"rect\": [" +
-           std::to_string(rect.left) + ", " + std::to_string(rect.top) + ", " +
-           std::to_string(rect.right) + ", " + std::to_string(rect.bottom) +
-           "], \"next\": " + handle(GetWindow(hwnd, GW_HWNDNEXT)) +
-           ", \"prev\": " + handle(GetWindow(hwnd, GW_HWNDPREV)) + "}\n";
+    WindowState ws = QueryWindow(hwnd);
+    auto handle = [](HWND h) { return std::to_string((unsigned long)(UINT_PTR)h); };
+    return "{\"hwnd\": " + handle(hwnd) + ", \"class_name\": " + JsonString(ws.className) +
+           ", \"title\": " + JsonString(ws.title) + ", \"style\": " + std::to_string(ws.style) +
+           ", \"exstyle\": " + std::to_string(ws.exStyle) +
+           ", \"enabled\": " + std::to_string(ws.enabled) +
+           ", \"visible\": " + std::to_string(ws.visible) + ", \"rect\": [" +
+           std::to_string(ws.rect.left) + ", " + std::to_string(ws.rect.top) + ", " +
+           std::to_string(ws.rect.right) + ", " + std::to_string(ws.rect.bottom) +
+           "], \"next\": " + handle(ws.next) + ", \"prev\": " + handle(ws.prev) + "}\n";
 }
 
 void WriteFileText(const std::string &path, const std::string &text)

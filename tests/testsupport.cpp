@@ -114,15 +114,35 @@ static std::string HandleText(HWND hwnd)
     return Hex8((unsigned long)(UINT_PTR)hwnd);
 }
 
+WindowState QueryWindow(HWND hwnd)
+{
+    WindowState ws = {};
+    char szText[260] = "";
+    GetClassNameA(hwnd, szText, sizeof szText);
+    ws.className = szText;
+    szText[0] = '\0';
+    GetWindowTextA(hwnd, szText, sizeof szText);
+    ws.title = szText;
+    ws.style = (unsigned long)GetWindowLongA(hwnd, GWL_STYLE);
+    ws.exStyle = (unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE);
+    ws.enabled = IsWindowEnabled(hwnd);
+    ws.visible = IsWindowVisible(hwnd);
+    GetWindowRect(hwnd, &ws.rect);
+    ws.next = GetWindow(hwnd, GW_HWNDNEXT);
+    ws.prev = GetWindow(hwnd, GW_HWNDPREV);
+    return ws;
+}
+
+static std::string RectText(const RECT &rect)
+{
+    return "(" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ")-(" +
+           std::to_string(rect.right) + ", " + std::to_string(rect.bottom) + ")";
+}
+
 std::string Describe(HWND hwnd)
 {
-    char szClass[260] = "";
-    RECT rect = {};
-    GetClassNameA(hwnd, szClass, sizeof szClass);
-    GetWindowRect(hwnd, &rect);
-    return HandleText(hwnd) + " " + szClass + " (" + std::to_string(rect.left) + ", " +
-           std::to_string(rect.top) + ")-(" + std::to_string(rect.right) + ", " +
-           std::to_string(rect.bottom) + ")";
+    WindowState ws = QueryWindow(hwnd);
+    return HandleText(hwnd) + " " + ws.className + " " + RectText(ws.rect);
 }
 
 static std::string WithCrLf(const std::string &text)
@@ -138,25 +158,18 @@ static std::string WithCrLf(const std::string &text)
 
 std::string ExpectedBlock(HWND hwnd, int nCount)
 {
-    char szClass[260] = "";
-    char szTitle[260] = "";
-    RECT rect = {};
-    GetClassNameA(hwnd, szClass, sizeof szClass);
-    GetWindowTextA(hwnd, szTitle, sizeof szTitle);
-    GetWindowRect(hwnd, &rect);
-
+    WindowState ws = QueryWindow(hwnd);
     std::string text = "---\nnCount: " + std::to_string(nCount) + "\n";
     text += "HWND: " + HandleText(hwnd) + "\n";
-    text += std::string("ClassName: ") + szClass + "\n";
-    text += std::string("WindowText: ") + szTitle + "\n";
-    text += "Style: 0x" + Hex8((unsigned long)GetWindowLongA(hwnd, GWL_STYLE)) + "\n";
-    text += "ExStyle: 0x" + Hex8((unsigned long)GetWindowLongA(hwnd, GWL_EXSTYLE)) + "\n";
-    text += "IsEnabled: " + std::to_string(IsWindowEnabled(hwnd)) + "\n";
-    text += "IsVisible: " + std::to_string(IsWindowVisible(hwnd)) + "\n";
-    text += "WindowRect: (" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ")-(" +
-            std::to_string(rect.right) + ", " + std::to_string(rect.bottom) + ")\n";
-    text += "NextWnd: " + HandleText(GetWindow(hwnd, GW_HWNDNEXT)) + "\n";
-    text += "PrevWnd: " + HandleText(GetWindow(hwnd, GW_HWNDPREV)) + "\n";
+    text += "ClassName: " + ws.className + "\n";
+    text += "WindowText: " + ws.title + "\n";
+    text += "Style: 0x" + Hex8(ws.style) + "\n";
+    text += "ExStyle: 0x" + Hex8(ws.exStyle) + "\n";
+    text += "IsEnabled: " + std::to_string(ws.enabled) + "\n";
+    text += "IsVisible: " + std::to_string(ws.visible) + "\n";
+    text += "WindowRect: " + RectText(ws.rect) + "\n";
+    text += "NextWnd: " + HandleText(ws.next) + "\n";
+    text += "PrevWnd: " + HandleText(ws.prev) + "\n";
     return WithCrLf(text);
 }
 

@@ -34,6 +34,16 @@ bool PlaceCursor(POINT pt);
 // The first top-level window, in enumeration order, whose rectangle holds pt.
 HWND WindowAt(POINT pt);
 
+// What the platform answers for a window, queried as the report queries it.
+struct WindowState {
+    std::string className, title;
+    unsigned long style, exStyle;
+    BOOL enabled, visible;
+    RECT rect; // zero where it cannot be read
+    HWND next, prev;
+};
+WindowState QueryWindow(HWND hwnd);
+
 // "HWND class (rect)" for messages.
 std::string Describe(HWND hwnd);
 
