@@ -184,8 +184,8 @@ void ReportProbeCpu(int cSeconds)
     DestroyWindows(&target);
 
     double msPerHour = msCpu * 3600.0 / cSeconds;
-    printf("probe at 100 windows, over %d s: %llu ms CPU, so %.1f s an hour, %.3f%% of one core\n",
-           cSeconds, msCpu, msPerHour / 1000, msPerHour / 36000.0);
+    printf("probe at 100 windows, over %d s: %lu ms CPU, so %.1f s an hour, %.3f%% of one core\n",
+           cSeconds, (unsigned long)msCpu, msPerHour / 1000, msPerHour / 36000.0);
     if (fMemory)
         printf("probe working set: %lu KiB\n", (unsigned long)(pmc.WorkingSetSize / 1024));
     else

@@ -148,7 +148,8 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     DestroyWindows(&hwnds);
 
     std::vector<std::string> blocks = SplitBlocks(probe.reader.text);
-    printf("%d s of churn: %lu operations, %zu blocks\n", cSeconds, cOperations, blocks.size());
+    printf("%d s of churn: %lu operations, %lu blocks\n", cSeconds, cOperations,
+           (unsigned long)blocks.size());
     PrintFootprint(dwFirstLook == 60000 ? "after a minute" : "a quarter in", fpFirst);
     PrintFootprint("at the end", fpLast);
     EXPECT_GT(cOperations, 1000u);
@@ -178,7 +179,8 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     CloseHandle(probe.reader.hRead);
     probe.reader.hRead = NULL;
     ULONGLONG msUnread = cpuOverTenCycles(); // five 512-byte writes that fail
-    printf("CPU over ten cycles: %llu ms with a reader, %llu ms after it left\n", msRead, msUnread);
+    printf("CPU over ten cycles: %lu ms with a reader, %lu ms after it left\n",
+           (unsigned long)msRead, (unsigned long)msUnread);
 
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe ended";
     EXPECT_LT(msUnread, 2 * msRead + 100) << "the probe spins";
@@ -200,7 +202,7 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
     layout.push_back({"WinprobeBottom", "bottom", WS_POPUP | WS_VISIBLE, 0, {600, 480, 700, 560}});
     std::vector<HWND> hwnds = CreateWindows(layout);
     size_t cCreated = std::count_if(hwnds.begin(), hwnds.end(), [](HWND h) { return h; });
-    printf("%zu top-level windows made by this process\n", cCreated);
+    printf("%lu top-level windows made by this process\n", (unsigned long)cCreated);
     ASSERT_EQ(layout.size(), cCreated);
     HWND hwndBottom = hwnds.back();
     SetWindowPos(hwndBottom, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
