@@ -57,12 +57,7 @@ BOOL CALLBACK FloorProc(HWND hwnd, LPARAM lParam)
 
 std::vector<HWND> MakeWindows(int cWindows)
 {
-    std::vector<TestWindow> layout;
-    for (int i = 0; i < cWindows; ++i) {
-        LONG x = 8 + (i % 100) * 8, y = 8 + (i / 100 % 80) * 8;
-        layout.push_back({"WinprobeBench", "bench", WS_POPUP, 0, {x, y, x + 6, y + 6}});
-    }
-    return CreateWindows(layout);
+    return CreateWindows(SmallHiddenWindows(cWindows, "WinprobeBench"));
 }
 
 struct EnumRow {
@@ -105,12 +100,10 @@ DWORD WINAPI DrainPipe(void *pvRead)
 double MeasureReport(Sink sink, HWND hwnd)
 {
     SinkReader reader;
-    HANDLE hOut = OpenSink(sink, false, &reader);
+    RedirectStdoutToSink(sink, &reader);
     HANDLE hDrain = NULL;
     if (sink == SinkPipe)
         hDrain = CreateThread(NULL, 0, DrainPipe, reader.hRead, 0, NULL);
-    RedirectStdout(hOut);
-    CloseHandle(hOut);
     std::vector<double> times;
     for (int i = 0; i < 301; ++i)
         times.push_back(TimeOnce([hwnd] { PrintWindowInfo(hwnd); }));
@@ -200,9 +193,7 @@ void AllocPhases(int k)
     std::vector<HWND> target =
         CreateWindows({{"WinprobeBenchTarget", "target", WS_POPUP, 0, {560, 440, 760, 600}}});
     SinkReader reader;
-    HANDLE hOut = OpenSink(SinkFile, false, &reader);
-    RedirectStdout(hOut);
-    CloseHandle(hOut);
+    RedirectStdoutToSink(SinkFile, &reader);
     ptCursor = {660, 520};
     POINT pt = ptCursor;
     for (int i = 0; i < 3; ++i)

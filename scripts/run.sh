@@ -19,25 +19,14 @@ if [ -n "$display" ] && [ -S "/tmp/.X11-unix/X$display" ]; then
 fi
 
 source scripts/winenv.sh
-demo_pid=
-cleanup() {
-    if [ -n "$demo_pid" ]; then
-        kill "$demo_pid" 2>/dev/null || true
-        wait "$demo_pid" 2>/dev/null || true
-    fi
-    winenv_stop
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-winenv_start "$PWD/build/mingw-i686/wineprefix"
+# Ends the demo window with every other process of the prefix.
+winenv_session "$PWD/build/mingw-i686/wineprefix"
 
 if [ "$WINENV_USE_DISPLAY" = 1 ]; then
     wine "$bin/winprobe_demo.exe" &
-    demo_pid=$!
     echo "winprobe on $DISPLAY: move the mouse over the Wine desktop's windows; Ctrl+C stops it." >&2
 else
     wine "$bin/winprobe_demo.exe" --cursor &
-    demo_pid=$!
     echo "winprobe on a virtual display, the cursor on a demo window; Ctrl+C stops it." >&2
 fi
 wine "$bin/winprobe.exe"

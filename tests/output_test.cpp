@@ -27,9 +27,7 @@ class StdoutBuffering : public testing::TestWithParam<Sink>
 TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
 {
     SinkReader reader;
-    HANDLE hOut = OpenSink(GetParam(), false, &reader);
-    RedirectStdout(hOut);
-    CloseHandle(hOut);
+    RedirectStdoutToSink(GetParam(), &reader);
     std::string printed;
     std::vector<std::pair<std::string, std::string>> steps;
     for (int n = 0; printed.size() - CountLineFeeds(printed) < 700; ++n) {
@@ -75,9 +73,7 @@ TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
     s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(SwallowStop, TRUE);
     SinkReader reader;
-    HANDLE hOut = OpenSink(SinkFile, false, &reader);
-    RedirectStdout(hOut);
-    CloseHandle(hOut);
+    RedirectStdoutToSink(SinkFile, &reader);
 
     PrintLine("a finished line\n");
     EXPECT_EQ("", Collect(&reader));

@@ -193,12 +193,7 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
 TEST(Scale, FindsTheRightWindowAmongThousands)
 {
     const int cWindows = EnvInt("WINPROBE_SCALE_WINDOWS", 2000);
-    std::vector<TestWindow> layout;
-    for (int i = 0; i < cWindows; ++i) {
-        LONG x = 8 + (i % 60) * 8, y = 8 + (i / 60 % 40) * 8;
-        layout.push_back(
-            {"WinprobeMany", "many " + std::to_string(i), WS_POPUP, 0, {x, y, x + 6, y + 6}});
-    }
+    std::vector<TestWindow> layout = SmallHiddenWindows(cWindows, "WinprobeMany");
     layout.push_back({"WinprobeBottom", "bottom", WS_POPUP | WS_VISIBLE, 0, {600, 480, 700, 560}});
     std::vector<HWND> hwnds = CreateWindows(layout);
     size_t cCreated = std::count_if(hwnds.begin(), hwnds.end(), [](HWND h) { return h; });

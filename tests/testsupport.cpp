@@ -27,6 +27,16 @@ static void RegisterTestClass(const char *pszClass)
     RegisterClassExA(&wc);
 }
 
+std::vector<TestWindow> SmallHiddenWindows(int cWindows, const char *pszClass)
+{
+    std::vector<TestWindow> windows;
+    for (int i = 0; i < cWindows; ++i) {
+        LONG x = 8 + (i % 60) * 8, y = 8 + (i / 60 % 40) * 8;
+        windows.push_back({pszClass, "tile", WS_POPUP, 0, {x, y, x + 6, y + 6}});
+    }
+    return windows;
+}
+
 std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows)
 {
     std::vector<HWND> hwnds;
@@ -316,6 +326,13 @@ void RedirectStdout(HANDLE hOut)
     InitOutput();
 }
 
+void RedirectStdoutToSink(Sink sink, SinkReader *pReader)
+{
+    HANDLE hOut = OpenSink(sink, false, pReader);
+    RedirectStdout(hOut);
+    CloseHandle(hOut);
+}
+
 void RestoreStdout()
 {
     fflush(stdout);
@@ -330,9 +347,7 @@ void RestoreStdout()
 std::string CaptureStdout(const std::function<void()> &fn)
 {
     SinkReader reader;
-    HANDLE hOut = OpenSink(SinkFile, false, &reader);
-    RedirectStdout(hOut);
-    CloseHandle(hOut);
+    RedirectStdoutToSink(SinkFile, &reader);
     fn();
     RestoreStdout();
     std::string text = Collect(&reader);

@@ -23,6 +23,10 @@ struct TestWindow {
     RECT rect;
 };
 
+// cWindows hidden 6x6 windows of one class, tiled over the screen's top left
+// (x and y below 330, away from the points the tests probe).
+std::vector<TestWindow> SmallHiddenWindows(int cWindows, const char *pszClass);
+
 // Creates the windows, stacked in list order, and pumps their messages.
 std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows);
 void DestroyWindows(std::vector<HWND> *phwnds);
@@ -79,6 +83,8 @@ void CloseSink(SinkReader *pReader);
 // Standard output of this process moved onto hOut and set up as winprobe
 // sets it up; RestoreStdout puts it back.
 void RedirectStdout(HANDLE hOut);
+// The same onto a new sink of this process's own.
+void RedirectStdoutToSink(Sink sink, SinkReader *pReader);
 void RestoreStdout();
 
 // What fn prints, with this process's stdout on a file.
