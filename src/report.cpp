@@ -7,13 +7,14 @@
 int nCount;
 char szRect[100];
 
-static_assert(sizeof(HWND) == 4, "handles print as eight hex digits");
-
 // Handles go out as eight upper-case hex digits through %08lX, which every
-// C runtime renders alike; %p does not.
+// C runtime renders alike; %p does not. Window handles are 32-bit significant
+// on 64-bit Windows too, and a 32-bit process may hand one over
+// sign-extended, so a 64-bit build prints the low 32 bits: the same text a
+// 32-bit build prints for the same window.
 static unsigned long HandleBits(HWND hwnd)
 {
-    return (unsigned long)(UINT_PTR)hwnd;
+    return HandleToULong(hwnd);
 }
 
 // GetClassNameA and GetWindowTextA alike. The buffer is emptied first, so

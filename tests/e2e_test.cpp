@@ -39,7 +39,7 @@ std::string JsonString(const std::string &text)
 std::string WindowFacts(HWND hwnd)
 {
     WindowState ws = QueryWindow(hwnd);
-    auto handle = [](HWND h) { return std::to_string((unsigned long)(UINT_PTR)h); };
+    auto handle = [](HWND h) { return std::to_string(HandleToULong(h)); };
     return "{\"hwnd\": " + handle(hwnd) + ", \"class_name\": " + JsonString(ws.className) +
            ", \"title\": " + JsonString(ws.title) + ", \"style\": " + std::to_string(ws.style) +
            ", \"exstyle\": " + std::to_string(ws.exStyle) +
@@ -203,35 +203,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "\r\nClassName: " + kLongestClass + "\r\nWindowText: long class\r\n"},
         Scenario{"NothingUnderTheCursorToConsole", {}, {1100, 900}, -1, SinkConsole, ""}),
     [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.pszName); });
-
-TEST(VersionResource, NamesTheProductAndItsVersion)
-{
-    std::string path = ProbePath();
-    DWORD dwHandle = 0;
-    std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), &dwHandle));
-    ASSERT_FALSE(info.empty()) << path;
-    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, (DWORD)info.size(), info.data()));
-
-    auto value = [&](const char *pszName) {
-        char *psz = NULL;
-        UINT cch = 0;
-        std::string key = std::string("\\StringFileInfo\\040904B0\\") + pszName;
-        VerQueryValueA(info.data(), key.c_str(), (void **)&psz, &cch);
-        return std::string(psz ? psz : "");
-    };
-    EXPECT_EQ("winprobe", value("ProductName"));
-    EXPECT_EQ(WINPROBE_VERSION, value("ProductVersion"));
-    EXPECT_EQ(WINPROBE_VERSION, value("FileVersion"));
-    EXPECT_NE("", value("FileDescription"));
-
-    VS_FIXEDFILEINFO *pFixed = NULL;
-    UINT cb = 0;
-    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&pFixed, &cb));
-    char szFixed[32];
-    snprintf(szFixed, sizeof szFixed, "%u.%u.%u", (unsigned)HIWORD(pFixed->dwFileVersionMS),
-             (unsigned)LOWORD(pFixed->dwFileVersionMS), (unsigned)HIWORD(pFixed->dwFileVersionLS));
-    EXPECT_EQ(WINPROBE_VERSION, std::string(szFixed));
-}
 
 // The cursor is read before the one-second sleep: a move during the sleep
 // shows only in the block after next.

@@ -80,6 +80,31 @@ TEST(PrintWindowInfo, NullHandlePrintsThreeLinesAndKeepsTheCount)
     EXPECT_EQ(nBefore, nCount);
 }
 
+// A 64-bit build prints the low 32 bits of a handle, so a handle that a
+// 32-bit process handed over sign-extended, or one with other upper bits set,
+// prints as a 32-bit build prints it.
+TEST(PrintWindowInfo, PrintsTheLowThirtyTwoBitsOfAHandle)
+{
+    struct HandleCase {
+        UINT_PTR value;
+        const char *pszText;
+    };
+    const HandleCase cases[] = {
+        {(UINT_PTR)(INT_PTR)(LONG)0x8765ABCD, "8765ABCD"}, // sign-extended on 64-bit
+        {0x0001005C, "0001005C"},
+#ifdef _WIN64
+        {(UINT_PTR)0x123456780000ABCDull, "0000ABCD"},
+#endif
+    };
+    for (const HandleCase &c : cases) {
+        int nBefore = nCount;
+        std::string text = Capture((HWND)c.value);
+        std::string head = "---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: ";
+        EXPECT_EQ(head + c.pszText + "\r\n", text.substr(0, head.size() + 10)) << c.pszText;
+        EXPECT_EQ(nBefore + 1, nCount);
+    }
+}
+
 TEST(PrintWindowInfo, DestroyedWindowShowsEmptyTextsAndAZeroRectangle)
 {
     HWND hwnd = MakeWindow("gone", WS_POPUP, RECT{100, 100, 300, 300});

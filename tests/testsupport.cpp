@@ -121,7 +121,7 @@ static std::string Hex8(unsigned long ulValue)
 
 static std::string HandleText(HWND hwnd)
 {
-    return Hex8((unsigned long)(UINT_PTR)hwnd);
+    return Hex8(HandleToULong(hwnd));
 }
 
 WindowState QueryWindow(HWND hwnd)

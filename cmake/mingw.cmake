@@ -1,0 +1,29 @@
+# Shared by the MinGW-w64 toolchain files, which set WINPROBE_MINGW_TRIPLE,
+# WINPROBE_MINGW_PROCESSOR and WINPROBE_WINE_LOADER first: a cross build from
+# Linux (tests run under Wine), or a native build from an MSYS2 shell.
+if(CMAKE_HOST_WIN32)
+  set(CMAKE_C_COMPILER gcc)
+  set(CMAKE_CXX_COMPILER g++)
+  set(CMAKE_RC_COMPILER windres)
+  return()
+endif()
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${WINPROBE_MINGW_PROCESSOR})
+
+# The posix thread model gives GoogleTest the std::mutex it needs; the
+# product is linked statically and starts no thread of its own.
+set(triple ${WINPROBE_MINGW_TRIPLE})
+find_program(CMAKE_C_COMPILER NAMES ${triple}-gcc-posix ${triple}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${triple}-g++-posix ${triple}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${triple}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Test programs are Windows programs: run them under Wine. Debian keeps its
+# loaders in /usr/lib/wine; elsewhere they are on the PATH.
+find_program(WINE_PROGRAM NAMES ${WINPROBE_WINE_LOADER} PATHS /usr/lib/wine REQUIRED)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
