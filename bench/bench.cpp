@@ -6,6 +6,7 @@
 //       K probe cycles, then K bare enumerations, marked with
 //       OutputDebugString for a heap trace
 #include "output.h"
+#include "peimage.h"
 #include "probe.h"
 #include "probechild.h"
 #include "report.h"
@@ -116,43 +117,15 @@ double MeasureReport(Sink sink, HWND hwnd)
     return Median(times);
 }
 
-// The DLLs an exe imports, from its import directory.
-std::vector<std::string> ImportedDlls(const std::string &path)
-{
-    std::vector<std::string> dlls;
-    HMODULE hmod = LoadLibraryExA(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
-    if (hmod == NULL)
-        return dlls;
-    BYTE *pbBase = (BYTE *)((UINT_PTR)hmod & ~(UINT_PTR)3);
-    IMAGE_NT_HEADERS *pnt = (IMAGE_NT_HEADERS *)(pbBase + ((IMAGE_DOS_HEADER *)pbBase)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY &dir =
-        pnt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    // A data-file mapping keeps the file's layout: map RVAs through sections.
-    auto fileOffset = [pnt](DWORD rva) {
-        IMAGE_SECTION_HEADER *psh = IMAGE_FIRST_SECTION(pnt);
-        for (int i = 0; i < pnt->FileHeader.NumberOfSections; ++i, ++psh) {
-            if (rva >= psh->VirtualAddress && rva < psh->VirtualAddress + psh->SizeOfRawData)
-                return rva - psh->VirtualAddress + psh->PointerToRawData;
-        }
-        return rva;
-    };
-    auto *pimp = (IMAGE_IMPORT_DESCRIPTOR *)(pbBase + fileOffset(dir.VirtualAddress));
-    for (; dir.VirtualAddress && pimp->Name; ++pimp)
-        dlls.push_back((const char *)(pbBase + fileOffset(pimp->Name)));
-    FreeLibrary(hmod);
-    return dlls;
-}
-
 void ReportExe()
 {
-    std::string path = ProbePath();
-    WIN32_FILE_ATTRIBUTE_DATA fad = {};
-    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &fad);
+    PeImage image;
+    ReadPeImage(ProbePath(), &image);
     std::string dlls;
-    for (const std::string &dll : ImportedDlls(path))
+    for (const std::string &dll : ImportedDlls(image))
         dlls += (dlls.empty() ? "" : ", ") + dll;
-    printf("winprobe.exe: %lu bytes (%.1f KiB), imports %s\n", fad.nFileSizeLow,
-           fad.nFileSizeLow / 1024.0, dlls.c_str());
+    printf("winprobe.exe: %lu bytes (%.1f KiB), imports %s\n", (unsigned long)image.bytes.size(),
+           image.bytes.size() / 1024.0, dlls.c_str());
 }
 
 // The probe as a user runs it, beside 100 windows, the cursor on one of them.
