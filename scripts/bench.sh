@@ -5,21 +5,24 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install-deps.sh
+source scripts/arch.sh
+winprobe_choose_build
 scripts/build.sh >/dev/null
 source scripts/winenv.sh
-winenv_session "$PWD/build/mingw-i686/wineprefix"
-bin=build/mingw-i686/bin
+winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
+bin=build/$WINPROBE_PRESET/bin
 
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
-    "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo); $(wine --version)"
+    "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo); $("$WINPROBE_WINE" --version), $WINPROBE_ARCH build"
 # In the background, so that a signal reaches the clean-up at once.
-wine "$bin/winprobe_bench.exe" "$@" &
+"$WINPROBE_WINE" "$bin/winprobe_bench.exe" "$@" &
 wait $!
 
 # Heap allocations per cycle, from Wine's heap trace: 1000 of the probe's
 # cycles, then 1000 bare enumerations over the same windows.
 trace=$(mktemp)
-WINEDEBUG=trace+heap,+debugstr wine "$bin/winprobe_bench.exe" --alloc-phases 1000 2>"$trace" &
+WINEDEBUG=trace+heap,+debugstr "$WINPROBE_WINE" "$bin/winprobe_bench.exe" --alloc-phases 1000 2>"$trace" &
 wait $! || true
 awk '
     /winprobe-bench: probe cycles begin/ { phase = "probe" }

@@ -10,16 +10,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 
+scripts/install-deps.sh
+source scripts/arch.sh
+winprobe_choose_build
 scripts/build.sh winprobe winprobe_churn winprobe_stress_tests >/dev/null
 source scripts/winenv.sh
 # A prefix of its own, so that the suite can run beside it.
-winenv_session "$PWD/build/mingw-i686/wineprefix-churn"
+winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix-churn"
 
 # The Wine process whose program is winprobe.exe.
 probe_pid() {
     local pid
     for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-        case $(readlink "/proc/$pid/exe" 2>/dev/null) in */wine | */wine-preloader) ;; *) continue ;; esac
+        case $(readlink "/proc/$pid/exe" 2>/dev/null) in */wine | */wine64 | */wine-preloader | */wine64-preloader) ;; *) continue ;; esac
         if tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1 | grep -q 'winprobe\.exe$'; then
             echo "$pid"
             return
@@ -39,7 +42,7 @@ footprint() {
     [ -n "$kib" ] && [ "$fds" -gt 0 ] && echo "$kib $fds"
 }
 
-WINPROBE_CHURN_SECONDS=$seconds wine build/mingw-i686/bin/winprobe_stress_tests.exe \
+WINPROBE_CHURN_SECONDS=$seconds "$WINPROBE_WINE" "build/$WINPROBE_PRESET/bin/winprobe_stress_tests.exe" \
     --gtest_filter='Churn.*' &
 test_pid=$!
 

@@ -6,8 +6,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+scripts/install-deps.sh
+source scripts/arch.sh
+winprobe_choose_build
 scripts/build.sh winprobe winprobe_demo >/dev/null
-bin=build/mingw-i686/bin
+bin=build/$WINPROBE_PRESET/bin
 
 # A local display that answers: its socket is there.
 display=${DISPLAY:-}
@@ -20,13 +23,13 @@ fi
 
 source scripts/winenv.sh
 # Ends the demo window with every other process of the prefix.
-winenv_session "$PWD/build/mingw-i686/wineprefix"
+winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
 
 if [ "$WINENV_USE_DISPLAY" = 1 ]; then
-    wine "$bin/winprobe_demo.exe" &
+    "$WINPROBE_WINE" "$bin/winprobe_demo.exe" &
     echo "winprobe on $DISPLAY: move the mouse over the Wine desktop's windows; Ctrl+C stops it." >&2
 else
-    wine "$bin/winprobe_demo.exe" --cursor &
+    "$WINPROBE_WINE" "$bin/winprobe_demo.exe" --cursor &
     echo "winprobe on a virtual display, the cursor on a demo window; Ctrl+C stops it." >&2
 fi
-wine "$bin/winprobe.exe"
+"$WINPROBE_WINE" "$bin/winprobe.exe"

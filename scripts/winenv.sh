@@ -5,6 +5,7 @@
 #   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
 #                             script ends, however it ends
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
+# Starts programs with $WINPROBE_WINE: winprobe_choose_build (arch.sh) first.
 
 WINENV_XVFB_PID=
 WINENV_SERVER_PID=
@@ -16,6 +17,7 @@ winenv_session() {
 }
 
 winenv_start() {
+    : "${WINPROBE_WINE:?winprobe_choose_build has not run}"
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
 
@@ -43,8 +45,8 @@ winenv_start_wine() {
     if [ ! -f "$WINEPREFIX/.winenv-desktop" ]; then
         # Windows inside one virtual desktop: without a window manager, Wine
         # waits two seconds whenever it hides a window of its own on X.
-        wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
-        wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+        "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+        "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
             /d 1280x1024 /f
         winenv_stop_server
         touch "$WINEPREFIX/.winenv-desktop"
@@ -56,7 +58,7 @@ winenv_start_server() {
     # A persistent server keeps Wine's own processes alive between programs.
     wineserver -f -p >/dev/null 2>&1 &
     WINENV_SERVER_PID=$!
-    wineboot --init >/dev/null 2>&1
+    "$WINPROBE_WINE" wineboot --init >/dev/null 2>&1
 }
 
 # The processes that run in this prefix: each keeps its working folder, or a
