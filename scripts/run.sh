@@ -32,4 +32,7 @@ else
     "$WINPROBE_WINE" "$bin/winprobe_demo.exe" --cursor &
     echo "winprobe on a virtual display, the cursor on a demo window; Ctrl+C stops it." >&2
 fi
-"$WINPROBE_WINE" "$bin/winprobe.exe"
+# In the background, so that a hang-up reaches the clean-up at once; its
+# input stays the terminal, which gives the probe its console and Ctrl+C.
+"$WINPROBE_WINE" "$bin/winprobe.exe" <&0 &
+wait $!

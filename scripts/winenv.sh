@@ -12,7 +12,7 @@ WINENV_SERVER_PID=
 
 winenv_session() {
     trap winenv_stop EXIT
-    trap 'exit 130' INT TERM
+    trap 'exit 130' INT TERM HUP
     winenv_start "$1"
 }
 
