@@ -2,8 +2,23 @@
 # Builds winprobe and its tests, then runs the whole suite under a private
 # Wine on a private virtual display, against the build this machine runs (see
 # arch.sh). Arguments go to ctest.
+#   WINPROBE_DESKTOP=bare     (the default) Wine's own desktop, 1280x1024
+#   WINPROBE_DESKTOP=windows  what a Windows session shows: a 1024x768 screen
+#                             with the desktop window, a taskbar and a hidden
+#                             tooltip, put up before the tests start
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+desktop=${WINPROBE_DESKTOP:-bare}
+case $desktop in
+bare) WINENV_SCREEN=1280x1024 ;;
+windows) WINENV_SCREEN=1024x768 ;;
+*)
+    echo "winprobe: WINPROBE_DESKTOP is '$desktop'; it takes bare or windows" >&2
+    exit 1
+    ;;
+esac
+export WINENV_SCREEN
 
 scripts/install-deps.sh
 source scripts/arch.sh
@@ -11,6 +26,10 @@ winprobe_choose_build
 scripts/build.sh
 source scripts/winenv.sh
 winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
+if [ "$desktop" = windows ]; then
+    winenv_start_shell "build/$WINPROBE_PRESET/bin/winprobe_desktop.exe"
+fi
 echo "winprobe: the suite runs against build/$WINPROBE_PRESET ($WINPROBE_ARCH)" \
-    "and checks the 32-bit build/release/bin/winprobe.exe as a file"
+    "on the $desktop desktop ($WINENV_SCREEN), and checks the 32-bit" \
+    "build/release/bin/winprobe.exe as a file"
 ctest --preset "$WINPROBE_PRESET" "$@"

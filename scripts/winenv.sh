@@ -4,11 +4,16 @@
 #   winenv_stop               stops both, by process id, and waits for them
 #   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
 #                             script ends, however it ends
+#   winenv_start_shell EXE    starts a program that puts up shell windows and
+#                             prints "ready" once they stand; winenv_stop ends
+#                             it first
+# WINENV_SCREEN (default 1280x1024) is the size of the screen programs see.
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
 # Starts programs with $WINPROBE_WINE: winprobe_choose_build (arch.sh) first.
 
 WINENV_XVFB_PID=
 WINENV_SERVER_PID=
+WINENV_SHELL_PID=
 
 winenv_session() {
     trap winenv_stop EXIT
@@ -28,7 +33,7 @@ winenv_start() {
     local fifo display
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${WINENV_SCREEN:-1280x1024}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     WINENV_XVFB_PID=$!
     read -r display <"$fifo"
     rm -f "$fifo"
@@ -41,15 +46,16 @@ winenv_start() {
 }
 
 winenv_start_wine() {
+    local screen=${WINENV_SCREEN:-1280x1024}
     winenv_start_server
-    if [ ! -f "$WINEPREFIX/.winenv-desktop" ]; then
+    if [ "$(cat "$WINEPREFIX/.winenv-desktop" 2>/dev/null)" != "$screen" ]; then
         # Windows inside one virtual desktop: without a window manager, Wine
         # waits two seconds whenever it hides a window of its own on X.
         "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
-            /d 1280x1024 /f
+            /d "$screen" /f
         winenv_stop_server
-        touch "$WINEPREFIX/.winenv-desktop"
+        echo "$screen" >"$WINEPREFIX/.winenv-desktop"
         winenv_start_server
     fi >/dev/null 2>&1
 }
@@ -93,7 +99,31 @@ winenv_stop_server() {
     done
 }
 
+winenv_start_shell() {
+    local log tries
+    log=$(mktemp)
+    "$WINPROBE_WINE" "$1" >"$log" 2>&1 &
+    WINENV_SHELL_PID=$!
+    for tries in $(seq 300); do
+        grep -q '^ready' "$log" && break
+        if ! kill -0 "$WINENV_SHELL_PID" 2>/dev/null || [ "$tries" = 300 ]; then
+            echo "winenv: $1 put up no shell windows:" >&2
+            cat "$log" >&2
+            rm -f "$log"
+            return 1
+        fi
+        sleep 0.1
+    done
+    tr -d '\r' <"$log" | grep -v '^ready$' | sed 's/^/winenv: /' >&2
+    rm -f "$log"
+}
+
 winenv_stop() {
+    if [ -n "$WINENV_SHELL_PID" ]; then
+        kill "$WINENV_SHELL_PID" 2>/dev/null || true
+        wait "$WINENV_SHELL_PID" 2>/dev/null || true
+        WINENV_SHELL_PID=
+    fi
     winenv_stop_server
     if [ -n "$WINENV_XVFB_PID" ]; then
         kill "$WINENV_XVFB_PID" 2>/dev/null || true

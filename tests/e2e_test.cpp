@@ -12,7 +12,7 @@ struct Scenario {
     const char *pszName;
     std::vector<TestWindow> windows;
     POINT pt;
-    int iExpected; // index into windows, or -1 where nothing is under pt
+    int iExpected; // index into windows
     Sink sink;
     std::string mustShow; // literal text the report must hold
 };
@@ -84,13 +84,11 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     ProbeChild child;
     OpenProbeSink(s.sink, &child);
     std::vector<HWND> hwnds = CreateWindows(s.windows);
-    HWND hwndExpected = s.iExpected < 0 ? NULL : hwnds[s.iExpected];
+    HWND hwndExpected = hwnds[s.iExpected];
     ASSERT_TRUE(PlaceCursor(s.pt));
     ASSERT_EQ(hwndExpected, WindowAt(s.pt)) << "in the way: " << Describe(WindowAt(s.pt));
     ASSERT_TRUE(StartProbe(0, &child));
-    if (s.iExpected < 0) {
-        WaitForOutput(&child, 2500, [](const std::string &t) { return !t.empty(); });
-    } else if (s.sink == SinkConsole) {
+    if (s.sink == SinkConsole) {
         DWORD dwFirst =
             WaitForOutput(&child, 5000, [](const std::string &t) { return !t.empty(); });
         EXPECT_GE(dwFirst + 50, 1000u) << "the first block waits one second";
@@ -100,27 +98,55 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
                       [](const std::string &t) { return t.size() - CountLineFeeds(t) >= 512; });
     }
     // Asked while the probe still runs: its console may own a window.
-    std::string expected = hwndExpected ? ExpectedStream(hwndExpected, 0, 8192) : "";
-    std::string facts = hwndExpected ? WindowFacts(hwndExpected) : "";
+    std::string expected = ExpectedStream(hwndExpected, 0, 8192);
+    std::string facts = WindowFacts(hwndExpected);
     StopProbe(&child);
     const std::string &text = child.reader.text;
     KeepSample(s.pszName, text, facts);
 
-    if (s.iExpected < 0) {
-        EXPECT_EQ("", text);
-    } else {
-        EXPECT_GE(CountBlocks(text), 2u) << text;
-        EXPECT_EQ(expected.substr(0, text.size()), text);
-        EXPECT_NE(std::string::npos, text.find(s.mustShow)) << s.mustShow;
-        if (s.sink != SinkConsole) {
-            EXPECT_EQ(0u, (text.size() - CountLineFeeds(text)) % 512)
-                << "a file or pipe gets whole 512-byte blocks";
-        }
+    EXPECT_GE(CountBlocks(text), 2u) << text;
+    EXPECT_EQ(expected.substr(0, text.size()), text);
+    EXPECT_NE(std::string::npos, text.find(s.mustShow)) << s.mustShow;
+    if (s.sink != SinkConsole) {
+        EXPECT_EQ(0u, (text.size() - CountLineFeeds(text)) % 512)
+            << "a file or pipe gets whole 512-byte blocks";
     }
     DestroyWindows(&hwnds);
 }
 
+// Only where the screen has such a point: on a Windows desktop the desktop
+// window itself covers every point.
+TEST(ProbeNothingUnderTheCursor, PrintsNothingToAConsole)
+{
+    ProbeChild child;
+    OpenProbeSink(SinkConsole, &child);
+    // SetCursorPos wants a window on the calling thread.
+    std::vector<HWND> hwnds =
+        CreateWindows({{"WinprobeAside", "aside", WS_POPUP, 0, CenterRect(0, 0, 8, 8)}});
+    POINT pt;
+    if (!FindEmptyPoint(&pt)) {
+        CloseSink(&child.reader);
+        CloseHandle(child.hOut);
+        DestroyWindows(&hwnds);
+        GTEST_SKIP() << "every point of this screen lies in some top-level window";
+    }
+    ASSERT_TRUE(PlaceCursor(pt));
+    ASSERT_EQ(NULL, WindowAt(pt)) << "in the way: " << Describe(WindowAt(pt));
+    ASSERT_TRUE(StartProbe(0, &child));
+    WaitForOutput(&child, 2500, [](const std::string &t) { return !t.empty(); });
+    StopProbe(&child);
+    EXPECT_EQ("", child.reader.text) << "at " << pt.x << ", " << pt.y;
+    DestroyWindows(&hwnds);
+}
+
 const DWORD kdwShown = WS_POPUP | WS_VISIBLE;
+
+// Where the scenarios' windows lie: a square around the screen's centre, and
+// a window partly off the left and top edges of the screen.
+const RECT krcSquare = CenterRect(-150, -150, 150, 150);
+const POINT kptSquare = CenterPoint(-50, -50);
+const LONG kxLeft = GetSystemMetrics(SM_XVIRTUALSCREEN),
+           kyTop = GetSystemMetrics(SM_YVIRTUALSCREEN);
 
 // The longest class name the platform registers.
 const std::string kLongestClass(255, 'C');
@@ -137,72 +163,70 @@ INSTANTIATE_TEST_SUITE_P(
     Scenarios, ProbeScenario,
     testing::Values(
         Scenario{"FramedTopmostWindowToFile",
-                 {{"WinprobeFramed",
-                   "Framed window",
-                   WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                   WS_EX_TOPMOST | WS_EX_APPWINDOW,
-                   {300, 250, 700, 550}}},
-                 {500, 400},
+                 {{"WinprobeFramed", "Framed window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                   WS_EX_TOPMOST | WS_EX_APPWINDOW, CenterRect(-200, -150, 200, 150)}},
+                 CenterPoint(0, 0),
                  0,
                  SinkFile,
                  "\r\nWindowText: Framed window\r\n"},
         Scenario{"HostileTitleToPipe",
-                 {{"WinprobeHostile",
-                   "%s%n%p %d\nnext line",
-                   kdwShown,
-                   WS_EX_TOOLWINDOW,
-                   {320, 260, 620, 520}}},
-                 {400, 300},
+                 {{"WinprobeHostile", "%s%n%p %d\nnext line", kdwShown, WS_EX_TOOLWINDOW,
+                   CenterRect(-150, -130, 150, 130)}},
+                 CenterPoint(-70, -70),
                  0,
                  SinkPipe,
                  "\r\nWindowText: %s%n%p %d\r\nnext line\r\nStyle: "},
         Scenario{"HiddenAboveVisibleToFile",
-                 {{"WinprobeHidden", "hidden", WS_POPUP, 0, {300, 300, 600, 600}},
-                  {"WinprobeShown", "shown", kdwShown, 0, {350, 350, 650, 650}}},
-                 {400, 400},
+                 {{"WinprobeHidden", "hidden", WS_POPUP, 0, krcSquare},
+                  {"WinprobeShown", "shown", kdwShown, 0, CenterRect(-100, -100, 200, 200)}},
+                 kptSquare,
                  0,
                  SinkFile,
                  "\r\nIsVisible: 0\r\n"},
         Scenario{"DisabledAboveEnabledToConsole",
-                 {{"WinprobeDisabled", "disabled", kdwShown | WS_DISABLED, 0, {300, 300, 600, 600}},
-                  {"WinprobeEnabled", "enabled", kdwShown, 0, {350, 350, 650, 650}}},
-                 {400, 400},
+                 {{"WinprobeDisabled", "disabled", kdwShown | WS_DISABLED, 0, krcSquare},
+                  {"WinprobeEnabled", "enabled", kdwShown, 0, CenterRect(-100, -100, 200, 200)}},
+                 kptSquare,
                  0,
                  SinkConsole,
                  "\r\nIsEnabled: 0\r\n"},
         Scenario{"PartlyOffScreenUntitledToPipe",
-                 {{"WinprobeOffScreen", "", kdwShown, 0, {-60, -40, 300, 240}}},
-                 {150, 120},
+                 {{"WinprobeOffScreen",
+                   "",
+                   kdwShown,
+                   0,
+                   {kxLeft - 60, kyTop - 40, kxLeft + 300, kyTop + 240}}},
+                 {kxLeft + 150, kyTop + 120},
                  0,
                  SinkPipe,
                  "\r\nWindowText: \r\nStyle: 0x"},
         Scenario{"LongTitleToFile",
-                 {{"WinprobeLongTitle", std::string(300, 'L'), kdwShown, 0, {300, 300, 600, 600}}},
-                 {400, 400},
+                 {{"WinprobeLongTitle", std::string(300, 'L'), kdwShown, 0, krcSquare}},
+                 kptSquare,
                  0,
                  SinkFile,
                  "\r\nWindowText: " + std::string(259, 'L') + "\r\nStyle: "},
-        Scenario{
-            "TenThousandByteTitleToPipe",
-            {{"WinprobeHugeTitle", std::string(10000, 'W'), kdwShown, 0, {300, 300, 600, 600}}},
-            {400, 400},
-            0,
-            SinkPipe,
-            "\r\nWindowText: " + std::string(259, 'W') + "\r\nStyle: "},
+        Scenario{"TenThousandByteTitleToPipe",
+                 {{"WinprobeHugeTitle", std::string(10000, 'W'), kdwShown, 0, krcSquare}},
+                 kptSquare,
+                 0,
+                 SinkPipe,
+                 "\r\nWindowText: " + std::string(259, 'W') + "\r\nStyle: "},
         Scenario{"EveryByteValueTitleToFile",
-                 {{"WinprobeBytes", EveryByteValue(), kdwShown, 0, {300, 300, 600, 600}}},
-                 {400, 400},
+                 {{"WinprobeBytes", EveryByteValue(), kdwShown, 0, krcSquare}},
+                 kptSquare,
                  0,
                  SinkFile,
                  "\r\nWindowText: \x01\x02\x03\x04\x05\x06\x07\x08\x09\r\n\x0b\x0c\x0d\x0e"},
         Scenario{"LongestClassNameToFile",
-                 {{kLongestClass.c_str(), "long class", kdwShown, 0, {300, 300, 600, 600}}},
-                 {400, 400},
+                 {{kLongestClass.c_str(), "long class", kdwShown, 0, krcSquare}},
+                 kptSquare,
                  0,
                  SinkFile,
-                 "\r\nClassName: " + kLongestClass + "\r\nWindowText: long class\r\n"},
-        Scenario{"NothingUnderTheCursorToConsole", {}, {1100, 900}, -1, SinkConsole, ""}),
-    [](const testing::TestParamInfo<Scenario> &info) { return std::string(info.param.pszName); });
+                 "\r\nClassName: " + kLongestClass + "\r\nWindowText: long class\r\n"}),
+    [](const testing::TestParamInfo<Scenario> &paramInfo) {
+        return std::string(paramInfo.param.pszName);
+    });
 
 // The cursor is read before the one-second sleep: a move during the sleep
 // shows only in the block after next.
@@ -211,19 +235,20 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
     ProbeChild child;
     OpenProbeSink(SinkConsole, &child);
     std::vector<HWND> hwnds = CreateWindows({
-        {"WinprobeFrom", "from", kdwShown, 0, {300, 300, 500, 500}},
-        {"WinprobeTo", "to", kdwShown, 0, {700, 300, 900, 500}},
+        {"WinprobeFrom", "from", kdwShown, 0, CenterRect(-300, -100, -100, 100)},
+        {"WinprobeTo", "to", kdwShown, 0, CenterRect(100, -100, 300, 100)},
     });
-    ASSERT_TRUE(PlaceCursor({400, 400}));
-    ASSERT_EQ(hwnds[0], WindowAt({400, 400})) << Describe(WindowAt({400, 400}));
-    ASSERT_EQ(hwnds[1], WindowAt({800, 400})) << Describe(WindowAt({800, 400}));
+    const POINT ptFrom = CenterPoint(-200, 0), ptTo = CenterPoint(200, 0);
+    ASSERT_TRUE(PlaceCursor(ptFrom));
+    ASSERT_EQ(hwnds[0], WindowAt(ptFrom)) << Describe(WindowAt(ptFrom));
+    ASSERT_EQ(hwnds[1], WindowAt(ptTo)) << Describe(WindowAt(ptTo));
     ASSERT_TRUE(StartProbe(0, &child));
     WaitForOutput(&child, 5000, [](const std::string &t) {
         return CountBlocks(t) >= 1 && CountLineFeeds(t) >= 12;
     });
     // Well inside the sleep that follows block 0.
     PumpMessages(300);
-    ASSERT_TRUE(PlaceCursor({800, 400}));
+    ASSERT_TRUE(PlaceCursor(ptTo));
     WaitForOutput(&child, 6000, [](const std::string &t) { return CountLineFeeds(t) >= 60; });
     std::string expected[] = {ExpectedBlock(hwnds[0], 0), ExpectedBlock(hwnds[0], 1),
                               ExpectedBlock(hwnds[1], 4)};
@@ -248,10 +273,9 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
     const DWORD dwEvent = GetParam();
     if (dwEvent == CTRL_CLOSE_EVENT && RunningOnWine())
         GTEST_SKIP() << "Wine ends a closed console's processes without CTRL_CLOSE_EVENT";
-    // Clear of the new console's window, which Wine puts at the top left.
-    const POINT pt = {1000, 800};
+    const POINT pt = CenterPoint(0, 0);
     std::vector<HWND> hwnds = CreateWindows({
-        {"WinprobeStopped", "stopped", kdwShown, 0, {900, 700, 1200, 1000}},
+        {"WinprobeStopped", "stopped", kdwShown, 0, CenterRect(-100, -100, 200, 200)},
     });
     ASSERT_TRUE(PlaceCursor(pt));
     ASSERT_EQ(hwnds[0], WindowAt(pt)) << Describe(WindowAt(pt));

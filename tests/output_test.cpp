@@ -52,8 +52,8 @@ TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sinks, StdoutBuffering, testing::Values(SinkFile, SinkPipe, SinkConsole),
-                         [](const testing::TestParamInfo<Sink> &info) {
-                             return std::string(SinkName(info.param));
+                         [](const testing::TestParamInfo<Sink> &paramInfo) {
+                             return std::string(SinkName(paramInfo.param));
                          });
 
 HANDLE s_hStopSeen;
@@ -69,7 +69,10 @@ BOOL WINAPI SwallowStop(DWORD dwCtrlType)
 
 TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
 {
-    CloseHandle(CreateConsoleSink(false)); // a console to raise the event in
+    // A console of this process's own to raise the event in: the one it was
+    // started with may be shared with ctest and the CI runner's shell.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
     s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(SwallowStop, TRUE);
     SinkReader reader;

@@ -8,8 +8,7 @@
 namespace
 {
 
-const POINT kptShared = {450, 450};
-const POINT kptEmpty = {1100, 900};
+const POINT kptShared = CenterPoint(0, 0);
 
 // A hidden window above a visible one, both holding kptShared, and a third
 // window elsewhere.
@@ -19,12 +18,13 @@ class ProbeTest : public testing::Test
     void SetUp() override
     {
         m_hwnds = CreateWindows({
-            {"WinprobeProbeTest", "hidden", WS_POPUP, 0, {300, 300, 600, 600}},
-            {"WinprobeProbeTest", "shown", WS_POPUP | WS_VISIBLE, 0, {400, 400, 700, 700}},
-            {"WinprobeProbeTest", "aside", WS_POPUP | WS_VISIBLE, 0, {800, 100, 900, 200}},
+            {"WinprobeProbeTest", "hidden", WS_POPUP, 0, CenterRect(-150, -150, 150, 150)},
+            {"WinprobeProbeTest", "shown", WS_POPUP | WS_VISIBLE, 0,
+             CenterRect(-50, -50, 250, 250)},
+            {"WinprobeProbeTest", "aside", WS_POPUP | WS_VISIBLE, 0,
+             CenterRect(300, -250, 400, -150)},
         });
         ASSERT_EQ(m_hwnds[0], WindowAt(kptShared)) << Describe(WindowAt(kptShared));
-        ASSERT_EQ(NULL, WindowAt(kptEmpty)) << Describe(WindowAt(kptEmpty));
     }
     void TearDown() override { DestroyWindows(&m_hwnds); }
 
@@ -85,10 +85,13 @@ TEST_F(ProbeTest, CycleReportsTheFirstWindowUnderTheCursor)
     EXPECT_EQ(nBefore + 1, nCount);
 }
 
+// Only where the screen has such a point: on a Windows desktop the desktop
+// window itself covers every point.
 TEST_F(ProbeTest, CycleWithNoWindowAtThePointPrintsNothing)
 {
+    if (!FindEmptyPoint(&ptCursor))
+        GTEST_SKIP() << "every point of this screen lies in some top-level window";
     int nBefore = nCount;
-    ptCursor = kptEmpty;
     EXPECT_EQ("", CaptureStdout([] { ProbeCycle(TRUE); }));
     EXPECT_EQ(NULL, hwndFound);
     EXPECT_EQ(nBefore, nCount);

@@ -61,26 +61,28 @@ size_t CountBlocks(const std::string &text)
 
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
 {
-    FreeConsole();
-    BOOL fAttached = FALSE;
-    for (int nTry = 0; nTry < 50 && !fAttached; ++nTry) {
-        fAttached = AttachConsole(dwProcessId);
-        if (!fAttached)
-            Sleep(50);
+    static const char *const s_apszEvents[] = {"ctrl-c", "ctrl-break", "", "", "", "", "close"};
+    std::string args = std::to_string(dwProcessId) + " " + s_apszEvents[dwEvent];
+    PROCESS_INFORMATION pi;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    std::string path = ProgramPath("winprobe_console_event.exe");
+    std::string cmdline = "\"" + path + "\" " + args;
+    // Without a console of its own until it attaches to the probe's.
+    if (!CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL,
+                        &si, &pi)) {
+        *pdwError = GetLastError();
+        return false;
     }
-    SetConsoleCtrlHandler(NULL, TRUE);
-    BOOL fSent;
-    if (dwEvent == CTRL_CLOSE_EVENT) {
-        // As a user closes the console window.
-        fSent = fAttached && PostMessageA(GetConsoleWindow(), WM_CLOSE, 0, 0);
-    } else {
-        DWORD dwGroup = dwEvent == CTRL_BREAK_EVENT ? dwProcessId : 0;
-        fSent = fAttached && GenerateConsoleCtrlEvent(dwEvent, dwGroup);
-    }
-    *pdwError = GetLastError();
-    FreeConsole();
-    SetConsoleCtrlHandler(NULL, FALSE);
-    return fSent != FALSE;
+    DWORD dwExit = ERROR_TIMEOUT;
+    if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &dwExit);
+    else
+        TerminateProcess(pi.hProcess, ERROR_TIMEOUT);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    *pdwError = dwExit;
+    return dwExit == 0;
 }
 
 bool RunningOnWine()

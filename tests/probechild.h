@@ -43,7 +43,8 @@ template <typename Done> DWORD WaitForOutput(ProbeChild *pChild, DWORD dwTimeout
 size_t CountBlocks(const std::string &text);
 
 // Raises Ctrl+C, Ctrl+Break or a console close in a child's own console, as
-// a user at that console would.
+// a user at that console would, from a helper process: the console this
+// process runs in never sees the event.
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError);
 
 bool RunningOnWine();

@@ -119,12 +119,18 @@ TEST(PrintWindowInfo, DestroyedWindowShowsEmptyTextsAndAZeroRectangle)
     EXPECT_EQ(nBefore + 1, nCount);
 }
 
+// Ours, where the platform lets a window below the desktop window; the
+// desktop window itself where it keeps the bottom.
 TEST(PrintWindowInfo, BottomWindowHasNoNextWindow)
 {
     HWND hwnd = MakeWindow("bottom", WS_POPUP, RECT{10, 10, 20, 20});
     SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ASSERT_EQ(NULL, GetWindow(hwnd, GW_HWNDNEXT));
-    EXPECT_NE(std::string::npos, Capture(hwnd).find("\r\nNextWnd: 00000000\r\n"));
+    HWND hwndBottom = GetWindow(hwnd, GW_HWNDLAST);
+    ASSERT_EQ(NULL, GetWindow(hwndBottom, GW_HWNDNEXT)) << Describe(hwndBottom);
+    ASSERT_TRUE(GetWindow(hwndBottom, GW_HWNDPREV) != NULL) << Describe(hwndBottom);
+    std::string text = Capture(hwndBottom);
+    EXPECT_NE(std::string::npos, text.find("\r\nNextWnd: 00000000\r\nPrevWnd: ")) << text;
+    EXPECT_EQ(std::string::npos, text.find("\r\nPrevWnd: 00000000\r\n")) << text;
     DestroyWindow(hwnd);
 }
 

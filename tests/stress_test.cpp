@@ -7,13 +7,17 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 
 namespace
 {
 
-// Clear of the console windows Wine puts at the top left.
-const POINT kpt = {640, 512};
+// Right of and below the screen's centre: clear of the console windows Wine
+// puts at the top left, and of the tiles of hidden windows.
+const POINT kpt = CenterPoint(GetSystemMetrics(SM_CXSCREEN) / 4, GetSystemMetrics(SM_CYSCREEN) / 8);
+// A window around kpt.
+const RECT krcAtPoint = {kpt.x - 40, kpt.y - 32, kpt.x + 60, kpt.y + 48};
 
 int EnvInt(const char *pszName, int nDefault)
 {
@@ -81,6 +85,43 @@ void ExpectNoGrowth(const Footprint &fpFirst, const Footprint &fpLast)
     }
 }
 
+// The windows that hold pt, as the platform answered for them then, by the
+// low 32 bits of their handles, as a block shows them.
+typedef std::map<unsigned long, std::pair<HWND, WindowState>> WindowsAt;
+
+BOOL CALLBACK CollectAt(HWND hwnd, LPARAM lParam)
+{
+    auto *pWindows = (std::pair<POINT, WindowsAt> *)lParam;
+    RECT rect;
+    if (GetWindowRect(hwnd, &rect) && PtInRect(&rect, pWindows->first))
+        pWindows->second[HandleToULong(hwnd)] = {hwnd, QueryWindow(hwnd)};
+    return TRUE;
+}
+
+WindowsAt AllWindowsAt(POINT pt)
+{
+    std::pair<POINT, WindowsAt> windows = {pt, {}};
+    EnumWindows(CollectAt, (LPARAM)&windows);
+    return windows.second;
+}
+
+// A block of a window that was at the point before the churn began, such as
+// the desktop window in a second when no churned window covers the point: ""
+// where it is exactly what the platform said of that window, but for its
+// Z-order neighbours, which the churn moves.
+std::string CheckStandingBlock(const std::string &block, int nCount, const WindowState &ws,
+                               HWND hwnd)
+{
+    static const std::regex s_neighbours("NextWnd: [0-9A-F]{8}\r\nPrevWnd: [0-9A-F]{8}\r\n");
+    std::string expected = ExpectedBlockOf(hwnd, ws, nCount);
+    size_t ichBlock = block.rfind("NextWnd: "), ichExpected = expected.rfind("NextWnd: ");
+    if (ichBlock == std::string::npos || block.compare(0, ichBlock, expected, 0, ichExpected) != 0)
+        return "not what the platform said of " + Describe(hwnd);
+    if (!std::regex_match(block.substr(ichBlock), s_neighbours))
+        return "malformed";
+    return "";
+}
+
 // A block as the probe prints it for a churned window: "" where it is well
 // formed, else what is wrong. A window destroyed under the report shows
 // empty texts and a zero rectangle; any other rectangle is one the churn set.
@@ -111,6 +152,16 @@ std::string CheckChurnBlock(const std::string &block, int nCount)
     return "";
 }
 
+// The handle a block names, or 0.
+unsigned long BlockHandle(const std::string &block)
+{
+    static const std::regex s_head("---\r\nnCount: -?\\d+\r\nHWND: ([0-9A-F]{8})\r\n");
+    std::smatch m;
+    if (!std::regex_search(block, m, s_head, std::regex_constants::match_continuous))
+        return 0;
+    return std::stoul(m[1], NULL, 16);
+}
+
 TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
 {
     const int cSeconds = EnvInt("WINPROBE_CHURN_SECONDS", 20);
@@ -124,6 +175,9 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     ProbeChild probe;
     OpenProbeSink(SinkFile, &probe);
     ASSERT_TRUE(StartProbe(CREATE_NEW_CONSOLE, &probe));
+    // Before the churn begins, and once the probe's console has its window.
+    PumpMessages(500);
+    const WindowsAt standing = AllWindowsAt(kpt);
     PROCESS_INFORMATION piChurn;
     ASSERT_TRUE(StartProgram(ProgramPath("winprobe_churn.exe"),
                              std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
@@ -152,10 +206,23 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
            (unsigned long)blocks.size());
     PrintFootprint(dwFirstLook == 60000 ? "after a minute" : "a quarter in", fpFirst);
     PrintFootprint("at the end", fpLast);
+    size_t cChurned = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        auto it = standing.find(BlockHandle(blocks[i]));
+        if (it == standing.end()) {
+            ++cChurned;
+            EXPECT_EQ("", CheckChurnBlock(blocks[i], (int)i)) << blocks[i];
+        } else {
+            EXPECT_EQ("",
+                      CheckStandingBlock(blocks[i], (int)i, it->second.second, it->second.first))
+                << blocks[i];
+        }
+    }
+    printf("%lu blocks of churned windows, %lu of the %lu that stood at the point before\n",
+           (unsigned long)cChurned, (unsigned long)(blocks.size() - cChurned),
+           (unsigned long)standing.size());
     EXPECT_GT(cOperations, 1000u);
-    EXPECT_GE(blocks.size(), (size_t)cSeconds / 4) << "the churn was seldom under the cursor";
-    for (size_t i = 0; i < blocks.size(); ++i)
-        EXPECT_EQ("", CheckChurnBlock(blocks[i], (int)i)) << blocks[i];
+    EXPECT_GE(cChurned, (size_t)cSeconds / 4) << "the churn was seldom under the cursor";
     ExpectNoGrowth(fpFirst, fpLast);
 }
 
@@ -164,7 +231,7 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     ProbeChild probe;
     OpenProbeSink(SinkPipe, &probe);
     std::vector<HWND> hwnds =
-        CreateWindows({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, {600, 480, 700, 560}}});
+        CreateWindows({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
     ASSERT_TRUE(PlaceCursor(kpt));
     ASSERT_TRUE(StartProbe(0, &probe));
     WaitForOutput(&probe, 8000, [](const std::string &t) { return !t.empty(); });
@@ -188,20 +255,20 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     DestroyWindows(&hwnds);
 }
 
-// Thousands of windows, none over the point but the bottom one, then two
-// more over it: the probe walks them all and keeps to enumeration order.
+// Thousands of windows, none over the point but the lowest of them, then
+// two more over it: the probe walks them all and keeps to enumeration order.
 TEST(Scale, FindsTheRightWindowAmongThousands)
 {
     const int cWindows = EnvInt("WINPROBE_SCALE_WINDOWS", 2000);
     std::vector<TestWindow> layout = SmallHiddenWindows(cWindows, "WinprobeMany");
-    layout.push_back({"WinprobeBottom", "bottom", WS_POPUP | WS_VISIBLE, 0, {600, 480, 700, 560}});
+    layout.push_back({"WinprobeBottom", "bottom", WS_POPUP | WS_VISIBLE, 0, krcAtPoint});
     std::vector<HWND> hwnds = CreateWindows(layout);
     size_t cCreated = std::count_if(hwnds.begin(), hwnds.end(), [](HWND h) { return h; });
     printf("%lu top-level windows made by this process\n", (unsigned long)cCreated);
     ASSERT_EQ(layout.size(), cCreated);
     HWND hwndBottom = hwnds.back();
-    SetWindowPos(hwndBottom, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    ASSERT_EQ(NULL, GetWindow(hwndBottom, GW_HWNDNEXT));
+    // Below every tile, and above every window that is not the test's.
+    ASSERT_EQ(hwnds[cWindows - 1], GetWindow(hwndBottom, GW_HWNDPREV));
     ASSERT_TRUE(PlaceCursor(kpt));
 
     auto probeOnce = [](HWND hwndExpected) {
@@ -220,7 +287,7 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
     // Over the point too, without changing the Z-order: the higher one wins.
     HWND hwndHigh = hwnds[cWindows / 4], hwndLow = hwnds[cWindows / 2];
     for (HWND hwnd : {hwndHigh, hwndLow})
-        SetWindowPos(hwnd, NULL, 560, 440, 200, 200, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hwnd, NULL, kpt.x - 80, kpt.y - 72, 200, 200, SWP_NOZORDER | SWP_NOACTIVATE);
     probeOnce(hwndHigh);
     DestroyWindows(&hwnds);
 }

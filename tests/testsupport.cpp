@@ -27,6 +27,17 @@ static void RegisterTestClass(const char *pszClass)
     RegisterClassExA(&wc);
 }
 
+POINT CenterPoint(int dx, int dy)
+{
+    return {GetSystemMetrics(SM_CXSCREEN) / 2 + dx, GetSystemMetrics(SM_CYSCREEN) / 2 + dy};
+}
+
+RECT CenterRect(int dxLeft, int dyTop, int dxRight, int dyBottom)
+{
+    POINT ptTopLeft = CenterPoint(dxLeft, dyTop), ptBottomRight = CenterPoint(dxRight, dyBottom);
+    return {ptTopLeft.x, ptTopLeft.y, ptBottomRight.x, ptBottomRight.y};
+}
+
 std::vector<TestWindow> SmallHiddenWindows(int cWindows, const char *pszClass)
 {
     std::vector<TestWindow> windows;
@@ -41,6 +52,11 @@ std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows)
 {
     std::vector<HWND> hwnds;
     for (const TestWindow &w : windows) {
+        // Once the platform refuses one, the rest stay null.
+        if (!hwnds.empty() && hwnds.back() == NULL) {
+            hwnds.push_back(NULL);
+            continue;
+        }
         RegisterTestClass(w.pszClass);
         hwnds.push_back(CreateWindowExA(w.dwExStyle, w.pszClass, w.title.c_str(), w.dwStyle,
                                         w.rect.left, w.rect.top, w.rect.right - w.rect.left,
@@ -49,7 +65,9 @@ std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows)
     }
     // Raising them from the last to the first leaves the first on top.
     for (size_t i = hwnds.size(); i-- > 0;)
-        SetWindowPos(hwnds[i], HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (hwnds[i] != NULL)
+            SetWindowPos(hwnds[i], HWND_TOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     PumpMessages(100);
     return hwnds;
 }
@@ -112,6 +130,23 @@ HWND WindowAt(POINT pt)
     return search.hwnd;
 }
 
+bool FindEmptyPoint(POINT *ppt)
+{
+    const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    // From the bottom right, furthest from the windows Wine keeps at the
+    // origin; a window's right and bottom edges lie outside it.
+    for (int y = cy - 8; y > 0; y -= 32) {
+        for (int x = cx - 8; x > 0; x -= 32) {
+            POINT pt = {x, y};
+            if (WindowAt(pt) == NULL) {
+                *ppt = pt;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 static std::string Hex8(unsigned long ulValue)
 {
     char sz[16];
@@ -168,7 +203,11 @@ static std::string WithCrLf(const std::string &text)
 
 std::string ExpectedBlock(HWND hwnd, int nCount)
 {
-    WindowState ws = QueryWindow(hwnd);
+    return ExpectedBlockOf(hwnd, QueryWindow(hwnd), nCount);
+}
+
+std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nCount)
+{
     std::string text = "---\nnCount: " + std::to_string(nCount) + "\n";
     text += "HWND: " + HandleText(hwnd) + "\n";
     text += "ClassName: " + ws.className + "\n";

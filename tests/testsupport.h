@@ -23,11 +23,20 @@ struct TestWindow {
     RECT rect;
 };
 
+// Points and rectangles placed from the primary screen's centre, so that a
+// layout fits any screen from 1024x768 up (a hosted Windows runner has no
+// more).
+POINT CenterPoint(int dx, int dy);
+RECT CenterRect(int dxLeft, int dyTop, int dxRight, int dyBottom);
+
 // cWindows hidden 6x6 windows of one class, tiled over the screen's top left
-// (x and y below 330, away from the points the tests probe).
+// (x below 490 and y below 330, away from the points the tests probe).
 std::vector<TestWindow> SmallHiddenWindows(int cWindows, const char *pszClass);
 
-// Creates the windows, stacked in list order, and pumps their messages.
+// Creates the windows, stacked in list order above every window that is not
+// the test's (in the topmost band: on a Windows desktop the taskbar and
+// hidden tooltips are topmost), and pumps their messages. Where the platform
+// refuses a window, it and every later one are null.
 std::vector<HWND> CreateWindows(const std::vector<TestWindow> &windows);
 void DestroyWindows(std::vector<HWND> *phwnds);
 void PumpMessages(DWORD dwMilliseconds);
@@ -37,6 +46,10 @@ bool PlaceCursor(POINT pt);
 
 // The first top-level window, in enumeration order, whose rectangle holds pt.
 HWND WindowAt(POINT pt);
+
+// A point on the primary screen that no top-level window holds. There is
+// none on a Windows desktop, where the desktop window covers every point.
+bool FindEmptyPoint(POINT *ppt);
 
 // What the platform answers for a window, queried as the report queries it.
 struct WindowState {
@@ -54,6 +67,8 @@ std::string Describe(HWND hwnd);
 // The block the report must print for hwnd as block nCount, from the
 // platform's own answers, with CR LF line ends.
 std::string ExpectedBlock(HWND hwnd, int nCount);
+// The same from answers the platform gave earlier.
+std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nCount);
 
 // Blocks nFirst, nFirst+1, ... for hwnd, up to at least cb bytes.
 std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb);
