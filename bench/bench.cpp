@@ -1,7 +1,8 @@
 // What winprobe costs, next to what the platform itself costs.
 //   winprobe_bench [--windows N] [--cpu-seconds S]
 //       the tables, up to N windows (10000, Windows' default quota of USER
-//       objects for one process) and with an S-second CPU run (60)
+//       objects for one process, which it cannot quite reach: it reports
+//       how many it got) and with an S-second CPU run (60)
 //   winprobe_bench --alloc-phases K
 //       K probe cycles, then K bare enumerations, marked with
 //       OutputDebugString for a heap trace
@@ -22,8 +23,11 @@
 namespace
 {
 
-// No window of the bench holds it: every hit test walks every window.
-const POINT kptNowhere = {1200, 1000};
+// Right of every screen, so that no window holds it and every hit test walks
+// every window.
+const POINT kptNowhere = {GetSystemMetrics(SM_XVIRTUALSCREEN) +
+                              GetSystemMetrics(SM_CXVIRTUALSCREEN) + 1000,
+                          GetSystemMetrics(SM_YVIRTUALSCREEN)};
 
 double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
@@ -56,19 +60,32 @@ BOOL CALLBACK FloorProc(HWND hwnd, LPARAM lParam)
     return !(GetWindowRect(hwnd, &rect) && PtInRect(&rect, *(const POINT *)lParam));
 }
 
+// Up to cWindows tiles: CreateWindows stops at the first the platform
+// refuses (Windows' default quota is 10,000 USER objects a process, its
+// windows among them), and the list keeps only those made.
 std::vector<HWND> MakeWindows(int cWindows)
 {
-    return CreateWindows(SmallHiddenWindows(cWindows, "WinprobeBench"));
+    std::vector<HWND> hwnds = CreateWindows(SmallHiddenWindows(cWindows, "WinprobeBench"));
+    hwnds.erase(std::remove(hwnds.begin(), hwnds.end(), (HWND)NULL), hwnds.end());
+    return hwnds;
+}
+
+BOOL CALLBACK CountProc(HWND, LPARAM lParam)
+{
+    ++*(int *)lParam;
+    return TRUE;
 }
 
 struct EnumRow {
-    int cWindows;
+    int cAsked, cMade, cWalked;
     double usHitTest, usFloor, usPointQuery;
 };
 
 EnumRow MeasureEnumeration(int cWindows)
 {
     std::vector<HWND> hwnds = MakeWindows(cWindows);
+    int cWalked = 0;
+    EnumWindows(CountProc, (LPARAM)&cWalked);
     std::vector<double> hit, floor, query;
     ptCursor = kptNowhere;
     POINT pt = kptNowhere;
@@ -84,8 +101,9 @@ EnumRow MeasureEnumeration(int cWindows)
         query.push_back(TimeOnce([&pt] { GetAncestor(WindowFromPoint(pt), GA_ROOT); }));
         QueryPerformanceCounter(&t1);
     } while (hit.size() < 21 || (Microseconds(t0, t1) < 3e6 && hit.size() < 20001));
+    int cMade = (int)hwnds.size();
     DestroyWindows(&hwnds);
-    return {cWindows, Median(hit), Median(floor), Median(query)};
+    return {cWindows, cMade, cWalked, Median(hit), Median(floor), Median(query)};
 }
 
 // Empties a pipe as fast as it fills, until its writer closes it.
@@ -132,9 +150,10 @@ void ReportExe()
 void ReportProbeCpu(int cSeconds)
 {
     std::vector<HWND> hwnds = MakeWindows(99);
-    std::vector<HWND> target = CreateWindows(
-        {{"WinprobeBenchTarget", "target", WS_POPUP | WS_VISIBLE, 0, {560, 440, 760, 600}}});
-    PlaceCursor({660, 520});
+    std::vector<HWND> target =
+        CreateWindows({{"WinprobeBenchTarget", "target", WS_POPUP | WS_VISIBLE, 0,
+                        CenterRect(-100, -80, 100, 80)}});
+    PlaceCursor(CenterPoint(0, 0));
     ProbeChild probe;
     OpenProbeSink(SinkFile, &probe);
     StartProbe(0, &probe);
@@ -163,11 +182,11 @@ void ReportProbeCpu(int cSeconds)
 void AllocPhases(int k)
 {
     std::vector<HWND> hwnds = MakeWindows(99);
-    std::vector<HWND> target =
-        CreateWindows({{"WinprobeBenchTarget", "target", WS_POPUP, 0, {560, 440, 760, 600}}});
+    std::vector<HWND> target = CreateWindows(
+        {{"WinprobeBenchTarget", "target", WS_POPUP, 0, CenterRect(-100, -80, 100, 80)}});
     SinkReader reader;
     RedirectStdoutToSink(SinkFile, &reader);
-    ptCursor = {660, 520};
+    ptCursor = CenterPoint(0, 0);
     POINT pt = ptCursor;
     for (int i = 0; i < 3; ++i)
         ProbeCycle(TRUE); // past the first-time work
@@ -205,16 +224,19 @@ int main(int argc, char *argv[])
 
     printf("hit test, medians in microseconds; no window holds the point, so every one "
            "is walked\n");
-    printf("%8s %12s %12s %10s %14s\n", "windows", "(a) probe", "(b) floor", "(a)/(b)",
-           "(c) point+root");
+    printf("windows asked for, made by the bench, and walked (with the platform's own)\n");
+    printf("%8s %8s %8s %12s %12s %10s %14s\n", "asked", "made", "walked", "(a) probe", "(b) floor",
+           "(a)/(b)", "(c) point+root");
     for (int cWindows : {10, 100, 1000, cMostWindows}) {
         EnumRow row = MeasureEnumeration(cWindows);
-        printf("%8d %12.1f %12.1f %10.3f %14.1f\n", row.cWindows, row.usHitTest, row.usFloor,
-               row.usHitTest / row.usFloor, row.usPointQuery);
+        printf("%8d %8d %8d %12.1f %12.1f %10.3f %14.1f\n", row.cAsked, row.cMade, row.cWalked,
+               row.usHitTest, row.usFloor, row.usHitTest / row.usFloor, row.usPointQuery);
+        if (row.cMade < row.cAsked)
+            printf("the platform refused window %d of %d\n", row.cMade + 1, row.cAsked);
     }
 
-    std::vector<HWND> target = CreateWindows(
-        {{"WinprobeBenchTarget", "a title of ordinary length", WS_POPUP, 0, {560, 440, 760, 600}}});
+    std::vector<HWND> target = CreateWindows({{"WinprobeBenchTarget", "a title of ordinary length",
+                                               WS_POPUP, 0, CenterRect(-100, -80, 100, 80)}});
     printf("\n(d) one report block, median in microseconds\n");
     for (Sink sink : {SinkFile, SinkPipe, SinkConsole})
         printf("%8s %12.1f\n", SinkName(sink), MeasureReport(sink, target[0]));
