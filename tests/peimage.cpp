@@ -57,6 +57,7 @@ bool ReadPeImage(const std::string &path, PeImage *pImage)
         !ReadAt(bytes, ibNt + 4, &file))
         return false;
     pImage->wMachine = file.Machine;
+    pImage->dwTimeDateStamp = file.TimeDateStamp;
 
     size_t ibOptional = ibNt + 4 + sizeof file;
     if (!ReadAt(bytes, ibOptional, &pImage->wMagic))
@@ -109,4 +110,49 @@ std::vector<std::string> ImportedDlls(const PeImage &image)
     for (; ib != 0 && ReadAt(image.bytes, ib, &desc) && desc.Name != 0; ib += sizeof desc)
         dlls.push_back(StringAt(image, desc.Name));
     return dlls;
+}
+
+// The entry of a resource directory with the given id: its offset from the
+// start of the resources, with the subdirectory bit; 0 where there is none.
+// wId 0 takes the first entry.
+static DWORD ResourceEntry(const PeImage &image, size_t ibResources, DWORD ibDirectory, WORD wId)
+{
+    IMAGE_RESOURCE_DIRECTORY dir;
+    if (!ReadAt(image.bytes, ibResources + ibDirectory, &dir))
+        return 0;
+    size_t ibEntry = ibResources + ibDirectory + sizeof dir;
+    for (int i = 0; i < dir.NumberOfNamedEntries + dir.NumberOfIdEntries; ++i) {
+        IMAGE_RESOURCE_DIRECTORY_ENTRY entry;
+        if (!ReadAt(image.bytes, ibEntry + i * sizeof entry, &entry))
+            return 0;
+        if (wId == 0 || (!entry.NameIsString && entry.Id == wId))
+            return entry.OffsetToData;
+    }
+    return 0;
+}
+
+std::string ResourceBytes(const PeImage &image, WORD wType, WORD wId)
+{
+    size_t ibResources = FileOffset(image, image.resources.VirtualAddress);
+    if (ibResources == 0)
+        return "";
+    // Type, then id, then language: two subdirectories, then the data.
+    DWORD dwEntry = 0;
+    const WORD awPath[] = {wType, wId, 0};
+    for (WORD wStep : awPath) {
+        if (dwEntry != 0 && !(dwEntry & IMAGE_RESOURCE_DATA_IS_DIRECTORY))
+            return "";
+        dwEntry =
+            ResourceEntry(image, ibResources, dwEntry & ~IMAGE_RESOURCE_DATA_IS_DIRECTORY, wStep);
+        if (dwEntry == 0)
+            return "";
+    }
+    IMAGE_RESOURCE_DATA_ENTRY data;
+    if ((dwEntry & IMAGE_RESOURCE_DATA_IS_DIRECTORY) ||
+        !ReadAt(image.bytes, ibResources + dwEntry, &data))
+        return "";
+    size_t ib = FileOffset(image, data.OffsetToData);
+    if (ib == 0 || ib + data.Size > image.bytes.size())
+        return "";
+    return std::string((const char *)image.bytes.data() + ib, data.Size);
 }

@@ -9,7 +9,8 @@
 
 struct PeImage {
     std::vector<BYTE> bytes;
-    WORD wMachine = 0;   // IMAGE_FILE_MACHINE_I386 or _AMD64
+    WORD wMachine = 0; // IMAGE_FILE_MACHINE_I386 or _AMD64
+    DWORD dwTimeDateStamp = 0;
     WORD wMagic = 0;     // IMAGE_NT_OPTIONAL_HDR32_MAGIC or _HDR64_MAGIC
     WORD wSubsystem = 0; // IMAGE_SUBSYSTEM_WINDOWS_CUI for a console program
     IMAGE_DATA_DIRECTORY imports = {};
@@ -22,3 +23,7 @@ bool ReadPeImage(const std::string &path, PeImage *pImage);
 
 // The DLLs the image imports, as its import directory names them.
 std::vector<std::string> ImportedDlls(const PeImage &image);
+
+// The bytes of a resource by type and numeric id, in its first language;
+// empty where the image has none.
+std::string ResourceBytes(const PeImage &image, WORD wType, WORD wId);
