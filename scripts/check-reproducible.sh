@@ -24,9 +24,10 @@ sleep 2
 build "$work/two/elsewhere/src" TZ=Asia/Kolkata UMASK=077
 
 status=0
+cd "$work/one/winprobe/build/release"
 for file in bin/winprobe.exe winprobe-*-win32.zip; do
-    read -r one _ < <(sha256sum "$work"/one/winprobe/build/release/$file)
-    read -r two _ < <(sha256sum "$work"/two/elsewhere/src/build/release/$file)
+    read -r one _ < <(sha256sum "$file")
+    read -r two _ < <(sha256sum "$work/two/elsewhere/src/build/release/$file")
     echo "release of $commit, $(basename "$file"): $one, then $two"
     if [ "$one" != "$two" ]; then
         echo "check-reproducible: the two builds of $(basename "$file") differ" >&2
