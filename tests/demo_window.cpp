@@ -1,8 +1,21 @@
-// A window to point winprobe at: a framed window in the middle of the screen.
-// With --cursor it also moves the mouse cursor into the window.
+// Windows to point winprobe at, each showing one rule of the report: a plain
+// framed window, a hidden window lying above a visible one (the hidden one
+// is reported), and a window partly off the left edge (negative
+// coordinates). With --tour it also moves the mouse cursor from one to the
+// next every few seconds and says on stderr what lies under it, so that the
+// probe's own output keeps stdout.
 #include <windows.h>
 
+#include <stdio.h>
 #include <string.h>
+
+struct DemoStop {
+    POINT pt;
+    const char *pszWhat;
+};
+
+static DemoStop s_aStops[3];
+static int s_iStop;
 
 static LRESULT CALLBACK DemoWndProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
@@ -26,6 +39,22 @@ static void PlaceCursor(POINT pt)
     }
 }
 
+static HWND CreateDemoWindow(const char *pszTitle, DWORD dwStyle, RECT rect)
+{
+    return CreateWindowExA(0, "WinprobeDemo", pszTitle, dwStyle, rect.left, rect.top,
+                           rect.right - rect.left, rect.bottom - rect.top, NULL, NULL,
+                           GetModuleHandleA(NULL), NULL);
+}
+
+static void NextStop(void)
+{
+    const DemoStop &stop = s_aStops[s_iStop];
+    PlaceCursor(stop.pt);
+    fprintf(stderr, "demo: the cursor is at (%ld, %ld), on %s\n", stop.pt.x, stop.pt.y,
+            stop.pszWhat);
+    s_iStop = (s_iStop + 1) % 3;
+}
+
 int main(int argc, char *argv[])
 {
     WNDCLASSA wc = {};
@@ -36,16 +65,34 @@ int main(int argc, char *argv[])
     wc.lpszClassName = "WinprobeDemo";
     RegisterClassA(&wc);
 
-    const int cx = 480, cy = 320;
-    POINT ptCenter = {GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2};
-    CreateWindowExA(0, wc.lpszClassName, "winprobe demo window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                    ptCenter.x - cx / 2, ptCenter.y - cy / 2, cx, cy, NULL, NULL, wc.hInstance,
-                    NULL);
-    if (argc > 1 && strcmp(argv[1], "--cursor") == 0)
-        PlaceCursor(ptCenter);
+    const LONG cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+    const LONG xMid = cx / 2, yTop = cy / 8, yLow = cy / 2;
+    const DWORD dwFramed = WS_OVERLAPPEDWINDOW | WS_VISIBLE;
+
+    CreateDemoWindow("winprobe demo window", dwFramed, {xMid - 240, yTop, xMid + 240, yTop + 280});
+    CreateDemoWindow("partly off the left edge", dwFramed, {-120, yLow, 240, yLow + 240});
+    CreateDemoWindow("a visible window", dwFramed, {xMid - 200, yLow, xMid + 200, yLow + 240});
+    // Created last, so it lies above the visible one: never drawn, still
+    // reported where it holds the point.
+    CreateDemoWindow("a hidden window above it", WS_POPUP,
+                     {xMid - 100, yLow + 60, xMid + 300, yLow + 300});
+
+    s_aStops[0] = {{xMid, yTop + 140}, "the plain framed window \"winprobe demo window\""};
+    s_aStops[1] = {{xMid, yLow + 150},
+                   "the visible window where a hidden one lies above it: the hidden one is "
+                   "reported, IsVisible: 0"};
+    s_aStops[2] = {{40, yLow + 120},
+                   "the window partly off the left edge: its rectangle starts at x = -120"};
+
+    if (argc > 1 && strcmp(argv[1], "--tour") == 0) {
+        NextStop();
+        SetTimer(NULL, 0, 4000, NULL);
+    }
 
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        if (msg.message == WM_TIMER && msg.hwnd == NULL)
+            NextStop();
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

@@ -11,6 +11,11 @@ import json
 import re
 import sys
 
+# The system's ANSI code page, which winprobe's bytes are in: "mbcs" is
+# Python's name for it on Windows; a log read elsewhere most likely came from
+# a Western system.
+ANSI = "mbcs" if sys.platform == "win32" else "cp1252"
+
 _BLOCK = re.compile(
     rb"---\r\n"
     rb"nCount: (?P<count>-?\d+)\r\n"
@@ -63,12 +68,12 @@ def _complete(data, encoding):
         yield _block(match, encoding), pos
 
 
-def parse_blocks(data, encoding="cp1252"):
+def parse_blocks(data, encoding=ANSI):
     """The complete blocks in data; a block cut off at the end is left out."""
     return [block for block, _ in _complete(data, encoding)]
 
 
-def read_blocks(stream, encoding="cp1252"):
+def read_blocks(stream, encoding=ANSI):
     """Yields blocks from a binary stream as they arrive. Redirected, winprobe
     writes in 512-byte pieces, so blocks come in bursts."""
     pending = b""
