@@ -61,16 +61,14 @@ size_t CountBlocks(const std::string &text)
 
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
 {
-    static const char *const s_apszEvents[] = {"ctrl-c", "ctrl-break", "", "", "", "", "close"};
-    std::string args = std::to_string(dwProcessId) + " " + s_apszEvents[dwEvent];
+    const char *pszEvent = dwEvent == CTRL_CLOSE_EVENT   ? "close"
+                           : dwEvent == CTRL_BREAK_EVENT ? "ctrl-break"
+                                                         : "ctrl-c";
     PROCESS_INFORMATION pi;
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    std::string path = ProgramPath("winprobe_console_event.exe");
-    std::string cmdline = "\"" + path + "\" " + args;
     // Without a console of its own until it attaches to the probe's.
-    if (!CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL,
-                        &si, &pi)) {
+    if (!StartWithStdout(ProgramPath("winprobe_console_event.exe"),
+                         std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS,
+                         &pi)) {
         *pdwError = GetLastError();
         return false;
     }
