@@ -11,6 +11,7 @@
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
 # Starts programs with $WINPROBE_WINE: winprobe_choose_build (arch.sh) first.
 
+WINENV_SCREEN=${WINENV_SCREEN:-1280x1024}
 WINENV_XVFB_PID=
 WINENV_SERVER_PID=
 WINENV_SHELL_PID=
@@ -33,7 +34,7 @@ winenv_start() {
     local fifo display
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${WINENV_SCREEN:-1280x1024}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${WINENV_SCREEN}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     WINENV_XVFB_PID=$!
     read -r display <"$fifo"
     rm -f "$fifo"
@@ -46,16 +47,15 @@ winenv_start() {
 }
 
 winenv_start_wine() {
-    local screen=${WINENV_SCREEN:-1280x1024}
     winenv_start_server
-    if [ "$(cat "$WINEPREFIX/.winenv-desktop" 2>/dev/null)" != "$screen" ]; then
+    if [ "$(cat "$WINEPREFIX/.winenv-desktop" 2>/dev/null)" != "$WINENV_SCREEN" ]; then
         # Windows inside one virtual desktop: without a window manager, Wine
         # waits two seconds whenever it hides a window of its own on X.
         "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
-            /d "$screen" /f
+            /d "$WINENV_SCREEN" /f
         winenv_stop_server
-        echo "$screen" >"$WINEPREFIX/.winenv-desktop"
+        echo "$WINENV_SCREEN" >"$WINEPREFIX/.winenv-desktop"
         winenv_start_server
     fi >/dev/null 2>&1
 }
