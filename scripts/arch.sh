@@ -2,14 +2,17 @@
 # decided once by starting the Wine loaders themselves. Some x86-64 kernels
 # run no 32-bit code at all; there 32-bit Wine cannot start, whatever is
 # installed, and the 64-bit build of the same sources stands in for it.
-#   winprobe_choose_build   exports WINPROBE_ARCH (i686 or x64),
+#   winprobe_choose_build   installs what is missing (install-deps.sh: the
+#                           loaders must be there to be tried), then
+#                           exports WINPROBE_ARCH (i686 or x64),
 #                           WINPROBE_PRESET (mingw-i686 or mingw-x64) and
 #                           WINPROBE_WINE (the command that starts a Windows
 #                           program), and says on stderr which build and why.
 #                           Where neither build can run, it says why and ends
 #                           the script with status 1.
 # WINPROBE_ARCH=i686 or WINPROBE_ARCH=x64 set beforehand forces that build.
-# A script started by one that has chosen keeps the choice, and says nothing.
+# A script started by one that has chosen keeps the choice, and neither
+# installs nor says anything again.
 
 WINPROBE_WINE32=/usr/lib/wine/wine
 WINPROBE_WINE64=/usr/lib/wine/wine64
@@ -47,6 +50,7 @@ winprobe_cannot_run() {
 
 winprobe_choose_build() {
     [ -z "${WINPROBE_PRESET:-}" ] || return 0
+    scripts/install-deps.sh
     local why32 why64
     case ${WINPROBE_ARCH:-} in
     "")

@@ -5,7 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
 source scripts/arch.sh
 winprobe_choose_build
 scripts/build.sh >/dev/null

@@ -10,7 +10,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 
-scripts/install-deps.sh
 source scripts/arch.sh
 winprobe_choose_build
 scripts/build.sh winprobe winprobe_churn winprobe_stress_tests >/dev/null

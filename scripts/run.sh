@@ -8,7 +8,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
 source scripts/arch.sh
 winprobe_choose_build
 scripts/build.sh winprobe winprobe_demo >/dev/null

@@ -20,7 +20,6 @@ windows) WINENV_SCREEN=1024x768 ;;
 esac
 export WINENV_SCREEN
 
-scripts/install-deps.sh
 source scripts/arch.sh
 winprobe_choose_build
 scripts/build.sh

@@ -52,7 +52,7 @@ static void NextStop(void)
     PlaceCursor(stop.pt);
     fprintf(stderr, "demo: the cursor is at (%ld, %ld), on %s\n", stop.pt.x, stop.pt.y,
             stop.pszWhat);
-    s_iStop = (s_iStop + 1) % 3;
+    s_iStop = (s_iStop + 1) % (int)(sizeof s_aStops / sizeof s_aStops[0]);
 }
 
 int main(int argc, char *argv[])

@@ -87,22 +87,14 @@ void ExpectNoGrowth(const Footprint &fpFirst, const Footprint &fpLast)
 
 // The windows that hold pt, as the platform answered for them then, by the
 // low 32 bits of their handles, as a block shows them.
-typedef std::map<unsigned long, std::pair<HWND, WindowState>> WindowsAt;
+typedef std::map<unsigned long, std::pair<HWND, WindowState>> StandingWindows;
 
-BOOL CALLBACK CollectAt(HWND hwnd, LPARAM lParam)
+StandingWindows StandingAt(POINT pt)
 {
-    auto *pWindows = (std::pair<POINT, WindowsAt> *)lParam;
-    RECT rect;
-    if (GetWindowRect(hwnd, &rect) && PtInRect(&rect, pWindows->first))
-        pWindows->second[HandleToULong(hwnd)] = {hwnd, QueryWindow(hwnd)};
-    return TRUE;
-}
-
-WindowsAt AllWindowsAt(POINT pt)
-{
-    std::pair<POINT, WindowsAt> windows = {pt, {}};
-    EnumWindows(CollectAt, (LPARAM)&windows);
-    return windows.second;
+    StandingWindows windows;
+    for (HWND hwnd : WindowsAt(pt))
+        windows[HandleToULong(hwnd)] = {hwnd, QueryWindow(hwnd)};
+    return windows;
 }
 
 // A block of a window that was at the point before the churn began, such as
@@ -177,7 +169,7 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     ASSERT_TRUE(StartProbe(CREATE_NEW_CONSOLE, &probe));
     // Before the churn begins, and once the probe's console has its window.
     PumpMessages(500);
-    const WindowsAt standing = AllWindowsAt(kpt);
+    const StandingWindows standing = StandingAt(kpt);
     PROCESS_INFORMATION piChurn;
     ASSERT_TRUE(StartProgram(ProgramPath("winprobe_churn.exe"),
                              std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +

@@ -109,25 +109,37 @@ bool PlaceCursor(POINT pt)
 
 struct HitSearch {
     POINT pt;
-    HWND hwnd;
+    bool fAll; // every window at the point, or the first only
+    std::vector<HWND> hwnds;
 };
 
-static BOOL CALLBACK FindFirstAt(HWND hwnd, LPARAM lParam)
+static BOOL CALLBACK CollectAt(HWND hwnd, LPARAM lParam)
 {
     HitSearch *pSearch = (HitSearch *)lParam;
     RECT rect;
     if (GetWindowRect(hwnd, &rect) && PtInRect(&rect, pSearch->pt)) {
-        pSearch->hwnd = hwnd;
-        return FALSE;
+        pSearch->hwnds.push_back(hwnd);
+        return pSearch->fAll;
     }
     return TRUE;
 }
 
+static std::vector<HWND> SearchAt(POINT pt, bool fAll)
+{
+    HitSearch search = {pt, fAll, {}};
+    EnumWindows(CollectAt, (LPARAM)&search);
+    return search.hwnds;
+}
+
 HWND WindowAt(POINT pt)
 {
-    HitSearch search = {pt, NULL};
-    EnumWindows(FindFirstAt, (LPARAM)&search);
-    return search.hwnd;
+    std::vector<HWND> hwnds = SearchAt(pt, false);
+    return hwnds.empty() ? NULL : hwnds[0];
+}
+
+std::vector<HWND> WindowsAt(POINT pt)
+{
+    return SearchAt(pt, true);
 }
 
 bool FindEmptyPoint(POINT *ppt)

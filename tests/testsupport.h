@@ -46,6 +46,8 @@ bool PlaceCursor(POINT pt);
 
 // The first top-level window, in enumeration order, whose rectangle holds pt.
 HWND WindowAt(POINT pt);
+// Every one, in enumeration order.
+std::vector<HWND> WindowsAt(POINT pt);
 
 // A point on the primary screen that no top-level window holds. There is
 // none on a Windows desktop, where the desktop window covers every point.
