@@ -2,7 +2,8 @@
 // console would, from a process of its own, so that the console the tests
 // were started with (on a CI runner, the whole step's) never sees it.
 //   winprobe_console_event PID ctrl-c|ctrl-break|close
-// The exit code is 0 once the event is raised, else the error that stopped it.
+// The exit code is 0 once the event is raised, else the error that stopped it:
+// ERROR_NOT_SUPPORTED for a close where the console is a pseudo-console.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -38,6 +39,12 @@ int main(int argc, char *argv[])
         // close event does not end this process instead.
         HWND hwndConsole = GetConsoleWindow();
         FreeConsole();
+        // Where Windows Terminal hosts the console, this is a hidden
+        // stand-in window that ignores WM_CLOSE: nothing would be closed.
+        char szClass[64] = "";
+        GetClassNameA(hwndConsole, szClass, sizeof szClass);
+        if (strcmp(szClass, "PseudoConsoleWindow") == 0)
+            return ERROR_NOT_SUPPORTED;
         return hwndConsole && PostMessageA(hwndConsole, WM_CLOSE, 0, 0) ? 0 : (int)Failed();
     }
     BOOL fBreak = strcmp(pszEvent, "ctrl-break") == 0;

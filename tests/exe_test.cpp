@@ -18,9 +18,62 @@ std::string CheckedExe()
     return pszExe ? pszExe : ProbePath();
 }
 
+// What each toolchain promises of the exe it links: the DLLs it may import
+// (besides KERNEL32 and USER32, which every build imports) and its largest
+// size. The shipped exe is the MinGW-w64 i686 one, on Windows' own msvcrt.
+// MSYS2's UCRT64 and Visual Studio (the hybrid CRT: its own support code
+// linked in, the C library from Windows) import the Universal CRT, a part
+// of Windows 10 and 11, through its api-ms-win-crt-* DLLs.
+struct ToolchainPromise {
+    const char *pszName;
+    std::vector<std::string> crtImports; // DLL names, or prefixes ending in '*'
+    size_t cbMax;
+};
+
+const ToolchainPromise kMingwMsvcrt = {"MinGW-w64 on msvcrt", {"MSVCRT.DLL"}, 48 * 1024};
+const ToolchainPromise kMingwUcrt = {
+    "MinGW-w64 on the UCRT", {"API-MS-WIN-CRT-*", "UCRTBASE.DLL"}, 64 * 1024};
+const ToolchainPromise kMsvcHybridCrt = {
+    "Visual Studio, hybrid CRT", {"API-MS-WIN-CRT-*", "UCRTBASE.DLL"}, 64 * 1024};
+
+// The exe under test was linked by the toolchain that built this program;
+// the shipped exe always by the product's.
+const ToolchainPromise &CheckedPromise()
+{
+    if (getenv("WINPROBE_RELEASE_EXE"))
+        return kMingwMsvcrt;
+#if defined(_MSC_VER)
+    return kMsvcHybridCrt;
+#elif defined(_UCRT)
+    return kMingwUcrt;
+#else
+    return kMingwMsvcrt;
+#endif
+}
+
 bool CheckedIs64Bit()
 {
     return getenv("WINPROBE_RELEASE_EXE") == NULL && sizeof(void *) == 8;
+}
+
+std::string UpperCase(std::string text)
+{
+    for (char &ch : text)
+        ch = (char)toupper((unsigned char)ch);
+    return text;
+}
+
+bool IsAllowedImport(const std::string &dll, const ToolchainPromise &promise)
+{
+    if (dll == "KERNEL32.DLL" || dll == "USER32.DLL")
+        return true;
+    for (const std::string &allowed : promise.crtImports) {
+        if (allowed.back() == '*' ? dll.compare(0, allowed.size() - 1, allowed, 0,
+                                                allowed.size() - 1) == 0
+                                  : dll == allowed)
+            return true;
+    }
+    return false;
 }
 
 class ExeImage : public testing::Test
@@ -48,26 +101,27 @@ TEST_F(ExeImage, IsAConsoleProgramForItsArchitecture)
     EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_CUI, m_image.wSubsystem);
 }
 
-// Windows' own DLLs only, so that the exe runs with nothing beside it; a
-// Visual Studio build has its C runtime linked in and needs no msvcrt.
+// Windows' own DLLs only, so that the exe runs with nothing beside it.
 TEST_F(ExeImage, ImportsOnlyWindowsOwnDlls)
 {
-    std::vector<std::string> dlls = ImportedDlls(m_image);
-    for (std::string &dll : dlls)
-        std::transform(dll.begin(), dll.end(), dll.begin(), ::toupper);
-    std::sort(dlls.begin(), dlls.end());
+    const ToolchainPromise &promise = CheckedPromise();
+    std::vector<std::string> dlls;
     std::string listed;
-    for (const std::string &dll : dlls) {
-        listed += dll + " ";
-        EXPECT_TRUE(dll == "KERNEL32.DLL" || dll == "USER32.DLL" || dll == "MSVCRT.DLL") << dll;
+    for (const std::string &dll : ImportedDlls(m_image)) {
+        dlls.push_back(UpperCase(dll));
+        listed += dlls.back() + " ";
     }
+    std::sort(dlls.begin(), dlls.end());
+    for (const std::string &dll : dlls)
+        EXPECT_TRUE(IsAllowedImport(dll, promise)) << dll << " is not " << promise.pszName << "'s";
     EXPECT_TRUE(std::binary_search(dlls.begin(), dlls.end(), "KERNEL32.DLL")) << listed;
     EXPECT_TRUE(std::binary_search(dlls.begin(), dlls.end(), "USER32.DLL")) << listed;
 }
 
-TEST_F(ExeImage, IsAtMost48KiB)
+TEST_F(ExeImage, IsNoLargerThanItsToolchainPromises)
 {
-    EXPECT_LE(m_image.bytes.size(), 48u * 1024);
+    const ToolchainPromise &promise = CheckedPromise();
+    EXPECT_LE(m_image.bytes.size(), promise.cbMax) << promise.pszName;
 }
 
 // Nothing of the machine it was built on: the same commit gives the same
@@ -86,6 +140,94 @@ TEST_F(ExeImage, IsStampedWithTheCommitTime)
 }
 #endif
 
+// A manifest element as a tool may have written it: with or without a
+// namespace prefix, and an empty one as <a/> or as <a></a> (Microsoft's
+// manifest tool writes the second).
+struct ManifestElement {
+    std::string prefix, attributes, text;
+};
+
+std::vector<ManifestElement> ManifestElements(const std::string &manifest,
+                                              const std::string &localName)
+{
+    const std::string name = "(?:[A-Za-z_][\\w.-]*:)?" + localName;
+    const std::regex element("<(?:([A-Za-z_][\\w.-]*):)?" + localName + "((?:\\s[^>]*?)?)\\s*(?:/>|>([^<]*)</" +
+                             name + "\\s*>)");
+    std::vector<ManifestElement> elements;
+    for (auto it = std::sregex_iterator(manifest.begin(), manifest.end(), element);
+         it != std::sregex_iterator(); ++it) {
+        std::string text = std::regex_replace((*it)[3].str(), std::regex("\\s+"), " ");
+        text = std::regex_replace(text, std::regex("^ | $"), "");
+        elements.push_back({(*it)[1].str(), (*it)[2].str(), text});
+    }
+    return elements;
+}
+
+// The attribute's value, or "" where the element has none.
+std::string Attribute(const ManifestElement &element, const std::string &name)
+{
+    std::smatch m;
+    if (!std::regex_search(element.attributes, m,
+                           std::regex("(?:^|\\s)" + name + "\\s*=\\s*\"([^\"]*)\"")))
+        return "";
+    return m[1].str();
+}
+
+// The text of the one element of that name that declares the namespace for
+// itself, as the DPI settings must; "(none)" or "(several)" otherwise.
+std::string ElementText(const std::string &manifest, const std::string &localName,
+                        const std::string &xmlns)
+{
+    std::vector<std::string> texts;
+    for (const ManifestElement &element : ManifestElements(manifest, localName)) {
+        std::string declared = element.prefix.empty() ? "xmlns" : "xmlns:" + element.prefix;
+        if (Attribute(element, declared) == xmlns)
+            texts.push_back(element.text);
+    }
+    if (texts.size() != 1)
+        return texts.empty() ? "(none)" : "(several)";
+    return texts[0];
+}
+
+const char kDpiAwarenessNs[] = "http://schemas.microsoft.com/SMI/2016/WindowsSettings";
+const char kDpiAwareNs[] = "http://schemas.microsoft.com/SMI/2005/WindowsSettings";
+
+TEST(ManifestReader, FindsAnElementInEveryFormAToolWrites)
+{
+    const struct {
+        const char *pszXml;
+        const char *pszId; // of the first supportedOS, or "" for none
+        const char *pszDpiAware;
+    } cases[] = {
+        {"<supportedOS Id=\"{a}\"/>", "{a}", "(none)"},
+        {"<supportedOS Id=\"{a}\" />", "{a}", "(none)"},
+        {"<supportedOS Id=\"{a}\"></supportedOS>", "{a}", "(none)"},
+        {"<x:supportedOS Id=\"{a}\"></x:supportedOS>", "{a}", "(none)"},
+        {"<supportedOSX Id=\"{a}\"/>", "", "(none)"},
+        {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">\n true/pm "
+         "</dpiAware>",
+         "", "true/pm"},
+        {"<ws:dpiAware xmlns:ws=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">"
+         "true/pm</ws:dpiAware>",
+         "", "true/pm"},
+        {"<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+         "true/pm</dpiAware>",
+         "", "(none)"},
+        {"<dpiAware>true/pm</dpiAware>", "", "(none)"},
+    };
+    for (const auto &c : cases) {
+        std::vector<ManifestElement> os = ManifestElements(c.pszXml, "supportedOS");
+        EXPECT_EQ(c.pszId, os.empty() ? "" : Attribute(os[0], "Id")) << c.pszXml;
+        EXPECT_EQ(c.pszDpiAware, ElementText(c.pszXml, "dpiAware", kDpiAwareNs)) << c.pszXml;
+    }
+}
+
+// The application manifest embedded in an exe, or "" where it has none.
+std::string ManifestOf(const PeImage &image)
+{
+    return ResourceBytes(image, 24 /* RT_MANIFEST */, 1);
+}
+
 // Per-monitor DPI awareness, so that positions and rectangles are the
 // screen's pixels on a scaled display; Windows 7 to 11; no elevation; and
 // no activeCodePage, so that titles stay in the system's ANSI code page.
@@ -96,19 +238,8 @@ class Manifest : public ExeImage
     void SetUp() override
     {
         ExeImage::SetUp();
-        m_manifest = ResourceBytes(m_image, 24 /* RT_MANIFEST */, 1);
+        m_manifest = ManifestOf(m_image);
         ASSERT_NE("", m_manifest) << "no application manifest in " << m_path;
-    }
-
-    // The text of the element, with runs of blanks folded, or "" where the
-    // element is not there in that namespace.
-    std::string Element(const std::string &name, const std::string &xmlns)
-    {
-        std::regex element("<" + name + "\\s+xmlns=\"" + xmlns + "\"\\s*>([^<]*)</" + name + ">");
-        std::smatch m;
-        if (!std::regex_search(m_manifest, m, element))
-            return "";
-        return std::regex_replace(m[1].str(), std::regex("\\s+"), " ");
     }
 
     std::string m_manifest;
@@ -116,34 +247,49 @@ class Manifest : public ExeImage
 
 TEST_F(Manifest, DeclaresPerMonitorDpiAwareness)
 {
-    EXPECT_EQ("PerMonitorV2, PerMonitor",
-              Element("dpiAwareness", "http://schemas.microsoft.com/SMI/2016/WindowsSettings"));
-    EXPECT_EQ("true/pm",
-              Element("dpiAware", "http://schemas.microsoft.com/SMI/2005/WindowsSettings"));
+    EXPECT_EQ("PerMonitorV2, PerMonitor", ElementText(m_manifest, "dpiAwareness", kDpiAwarenessNs))
+        << m_manifest;
+    EXPECT_EQ("true/pm", ElementText(m_manifest, "dpiAware", kDpiAwareNs)) << m_manifest;
 }
 
 TEST_F(Manifest, SupportsWindows7To11)
 {
+    std::vector<std::string> ids;
+    for (const ManifestElement &element : ManifestElements(m_manifest, "supportedOS"))
+        ids.push_back(Attribute(element, "Id"));
     const char *const apszIds[] = {
         "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // 7
         "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
     };
-    for (const char *pszId : apszIds) {
-        EXPECT_NE(std::string::npos,
-                  m_manifest.find("<supportedOS Id=\"" + std::string(pszId) + "\"/>"))
-            << pszId;
-    }
+    for (const char *pszId : apszIds)
+        EXPECT_NE(ids.end(), std::find(ids.begin(), ids.end(), pszId)) << pszId << "\n"
+                                                                        << m_manifest;
 }
 
 TEST_F(Manifest, RunsAsInvokerInTheAnsiCodePage)
 {
-    EXPECT_TRUE(std::regex_search(
-        m_manifest,
-        std::regex("<requestedExecutionLevel\\s+level=\"asInvoker\"\\s+uiAccess=\"false\"")))
-        << m_manifest;
-    EXPECT_EQ(std::string::npos, m_manifest.find("<activeCodePage"));
+    std::vector<ManifestElement> levels = ManifestElements(m_manifest, "requestedExecutionLevel");
+    ASSERT_EQ(1u, levels.size()) << m_manifest;
+    EXPECT_EQ("asInvoker", Attribute(levels[0], "level"));
+    EXPECT_EQ("false", Attribute(levels[0], "uiAccess"));
+    EXPECT_EQ(0u, ManifestElements(m_manifest, "activeCodePage").size()) << m_manifest;
+}
+
+// A test program that compares positions and rectangles with the probe's
+// must read them in the same DPI awareness: on a scaled display an unaware
+// one would read scaled values.
+TEST(TestProgramManifest, DeclaresTheProbesDpiAwareness)
+{
+    std::string path = ProgramPath("winprobe_e2e_tests.exe");
+    PeImage image;
+    ASSERT_TRUE(ReadPeImage(path, &image)) << path;
+    std::string manifest = ManifestOf(image);
+    EXPECT_EQ("PerMonitorV2, PerMonitor", ElementText(manifest, "dpiAwareness", kDpiAwarenessNs))
+        << path << "\n"
+        << manifest;
+    EXPECT_EQ("true/pm", ElementText(manifest, "dpiAware", kDpiAwareNs)) << path;
 }
 
 TEST(VersionResource, NamesTheProductAndItsVersion)

@@ -73,6 +73,9 @@ TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
     // started with may be shared with ctest and the CI runner's shell.
     FreeConsole();
     ASSERT_TRUE(AllocConsole());
+    // Ctrl+C may have been handed down to us as ignored; then no handler
+    // would run.
+    SetConsoleCtrlHandler(NULL, FALSE);
     s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(SwallowStop, TRUE);
     SinkReader reader;

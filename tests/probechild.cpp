@@ -34,6 +34,11 @@ static bool StartWithStdout(const std::string &path, const std::string &args, HA
 
 bool StartProbe(DWORD dwFlags, ProbeChild *pChild)
 {
+    // A process started with Ctrl+C ignored (CREATE_NEW_PROCESS_GROUP, start
+    // /b: how the suite was started is not ours to know) hands that on to
+    // its children, and the probe would never see a Ctrl+C. Handed on from
+    // here: Ctrl+C is processed.
+    SetConsoleCtrlHandler(NULL, FALSE);
     bool fStarted = StartWithStdout(ProbePath(), "", pChild->hOut, dwFlags, &pChild->pi);
     CloseHandle(pChild->hOut);
     return fStarted;

@@ -1,5 +1,6 @@
 // winprobe.exe under load: windows churning under the cursor, a pipe reader
 // that goes away, and thousands of windows.
+#include "cursor_session.h"
 #include "probechild.h"
 #include "testsupport.h"
 
@@ -12,6 +13,9 @@
 
 namespace
 {
+
+testing::Environment *const s_pCursorSession =
+    testing::AddGlobalTestEnvironment(new CursorSession);
 
 // Right of and below the screen's centre: clear of the console windows Wine
 // puts at the top left, and of the tiles of hidden windows.
@@ -185,7 +189,7 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     CloseHandle(piChurn.hThread);
     PumpMessages(1500); // the probe's last cycle over the churn
     Footprint fpLast = FootprintOf(probe.pi.hProcess);
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe died";
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe died";
 
     DWORD dwError = 0;
     EXPECT_TRUE(SendConsoleEvent(probe.pi.dwProcessId, CTRL_C_EVENT, &dwError)) << dwError;
@@ -241,7 +245,7 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     printf("CPU over ten cycles: %lu ms with a reader, %lu ms after it left\n",
            (unsigned long)msRead, (unsigned long)msUnread);
 
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe ended";
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe ended";
     EXPECT_LT(msUnread, 2 * msRead + 100) << "the probe spins";
     StopProbe(&probe);
     DestroyWindows(&hwnds);

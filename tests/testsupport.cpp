@@ -107,6 +107,31 @@ bool PlaceCursor(POINT pt)
     return false;
 }
 
+std::string WhyTheCursorCannotMove()
+{
+    POINT ptBefore;
+    if (!GetCursorPos(&ptBefore))
+        return "GetCursorPos fails (error " + std::to_string(GetLastError()) +
+               "): another desktop has the input (a locked screen, a UAC prompt, a "
+               "disconnected remote session)";
+    // A point of our own; SetCursorPos wants a window on the calling thread.
+    std::vector<HWND> hwnds =
+        CreateWindows({{"WinprobeCursorCheck", "cursor check", WS_POPUP, 0, {0, 0, 4, 4}}});
+    POINT pt = CenterPoint(7, 5);
+    if (pt.x == ptBefore.x && pt.y == ptBefore.y)
+        pt.x += 10;
+    bool fMoved = PlaceCursor(pt);
+    DestroyWindows(&hwnds);
+    if (fMoved)
+        return "";
+    POINT ptNow = {};
+    GetCursorPos(&ptNow);
+    return "SetCursorPos(" + std::to_string(pt.x) + ", " + std::to_string(pt.y) +
+           ") left the cursor at (" + std::to_string(ptNow.x) + ", " + std::to_string(ptNow.y) +
+           "): this session is not interactive (a service, or a disconnected or locked "
+           "session), and these tests must place the cursor on their windows";
+}
+
 struct HitSearch {
     POINT pt;
     bool fAll; // every window at the point, or the first only

@@ -44,6 +44,10 @@ void PumpMessages(DWORD dwMilliseconds);
 // Moves the cursor and waits until GetCursorPos reads back the point.
 bool PlaceCursor(POINT pt);
 
+// "" where this session can move the cursor and read it back; otherwise
+// why not, in words a person at a CI log understands.
+std::string WhyTheCursorCannotMove();
+
 // The first top-level window, in enumeration order, whose rectangle holds pt.
 HWND WindowAt(POINT pt);
 // Every one, in enumeration order.
