@@ -1,8 +1,8 @@
 // winprobe.exe as a file: the program Windows is handed, whether or not it can
 // run here. Checks the shipped 32-bit exe where WINPROBE_RELEASE_EXE names
 // it, otherwise the exe under test, built for this program's architecture.
-#include "peimage.h"
-#include "probechild.h"
+#include "support/child.h"
+#include "support/peimage.h"
 
 #include <gtest/gtest.h>
 
@@ -68,9 +68,9 @@ bool IsAllowedImport(const std::string &dll, const ToolchainPromise &promise)
     if (dll == "KERNEL32.DLL" || dll == "USER32.DLL")
         return true;
     for (const std::string &allowed : promise.crtImports) {
-        if (allowed.back() == '*' ? dll.compare(0, allowed.size() - 1, allowed, 0,
-                                                allowed.size() - 1) == 0
-                                  : dll == allowed)
+        if (allowed.back() == '*'
+                ? dll.compare(0, allowed.size() - 1, allowed, 0, allowed.size() - 1) == 0
+                : dll == allowed)
             return true;
     }
     return false;
@@ -107,7 +107,7 @@ TEST_F(ExeImage, ImportsOnlyWindowsOwnDlls)
     const ToolchainPromise &promise = CheckedPromise();
     std::vector<std::string> dlls;
     std::string listed;
-    for (const std::string &dll : ImportedDlls(m_image)) {
+    for (const std::string &dll : m_image.dlls) {
         dlls.push_back(UpperCase(dll));
         listed += dlls.back() + " ";
     }
@@ -151,8 +151,8 @@ std::vector<ManifestElement> ManifestElements(const std::string &manifest,
                                               const std::string &localName)
 {
     const std::string name = "(?:[A-Za-z_][\\w.-]*:)?" + localName;
-    const std::regex element("<(?:([A-Za-z_][\\w.-]*):)?" + localName + "((?:\\s[^>]*?)?)\\s*(?:/>|>([^<]*)</" +
-                             name + "\\s*>)");
+    const std::regex element("<(?:([A-Za-z_][\\w.-]*):)?" + localName +
+                             "((?:\\s[^>]*?)?)\\s*(?:/>|>([^<]*)</" + name + "\\s*>)");
     std::vector<ManifestElement> elements;
     for (auto it = std::sregex_iterator(manifest.begin(), manifest.end(), element);
          it != std::sregex_iterator(); ++it) {
@@ -222,12 +222,6 @@ TEST(ManifestReader, FindsAnElementInEveryFormAToolWrites)
     }
 }
 
-// The application manifest embedded in an exe, or "" where it has none.
-std::string ManifestOf(const PeImage &image)
-{
-    return ResourceBytes(image, 24 /* RT_MANIFEST */, 1);
-}
-
 // Per-monitor DPI awareness, so that positions and rectangles are the
 // screen's pixels on a scaled display; Windows 7 to 11; no elevation; and
 // no activeCodePage, so that titles stay in the system's ANSI code page.
@@ -238,7 +232,7 @@ class Manifest : public ExeImage
     void SetUp() override
     {
         ExeImage::SetUp();
-        m_manifest = ManifestOf(m_image);
+        m_manifest = m_image.manifest;
         ASSERT_NE("", m_manifest) << "no application manifest in " << m_path;
     }
 
@@ -265,7 +259,7 @@ TEST_F(Manifest, SupportsWindows7To11)
     };
     for (const char *pszId : apszIds)
         EXPECT_NE(ids.end(), std::find(ids.begin(), ids.end(), pszId)) << pszId << "\n"
-                                                                        << m_manifest;
+                                                                       << m_manifest;
 }
 
 TEST_F(Manifest, RunsAsInvokerInTheAnsiCodePage)
@@ -285,7 +279,7 @@ TEST(TestProgramManifest, DeclaresTheProbesDpiAwareness)
     std::string path = ProgramPath("winprobe_e2e_tests.exe");
     PeImage image;
     ASSERT_TRUE(ReadPeImage(path, &image)) << path;
-    std::string manifest = ManifestOf(image);
+    const std::string &manifest = image.manifest;
     EXPECT_EQ("PerMonitorV2, PerMonitor", ElementText(manifest, "dpiAwareness", kDpiAwarenessNs))
         << path << "\n"
         << manifest;

@@ -1,7 +1,8 @@
 // Standard output as winprobe sets it up, with this process's stdout on a
 // file, a pipe or a console.
 #include "output.h"
-#include "testsupport.h"
+#include "support/capture.h"
+#include "support/screen.h"
 
 #include <gtest/gtest.h>
 
@@ -26,18 +27,16 @@ class StdoutBuffering : public testing::TestWithParam<Sink>
 
 TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
 {
-    SinkReader reader;
-    RedirectStdoutToSink(GetParam(), &reader);
+    StdoutCapture capture(GetParam());
     std::string printed;
     std::vector<std::pair<std::string, std::string>> steps;
     for (int n = 0; printed.size() - CountLineFeeds(printed) < 700; ++n) {
         PrintLine("line %d of the report: %s\n", n, "%d");
         printed += "line " + std::to_string(n) + " of the report: %d\r\n";
-        steps.push_back({printed, Collect(&reader)});
+        steps.push_back({printed, capture.Reader().Collect()});
     }
-    RestoreStdout();
-    EXPECT_EQ(printed, Collect(&reader)) << "everything once flushed";
-    CloseSink(&reader);
+    capture.Restore();
+    EXPECT_EQ(printed, capture.Reader().Collect()) << "everything once flushed";
 
     for (const auto &step : steps) {
         const std::string &sofar = step.first, &seen = step.second;
@@ -78,18 +77,16 @@ TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
     SetConsoleCtrlHandler(NULL, FALSE);
     s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(SwallowStop, TRUE);
-    SinkReader reader;
-    RedirectStdoutToSink(SinkFile, &reader);
+    StdoutCapture capture(SinkFile);
 
     PrintLine("a finished line\n");
-    EXPECT_EQ("", Collect(&reader));
+    EXPECT_EQ("", capture.Reader().Collect());
     ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(s_hStopSeen, 5000))
         << "winprobe's handler must pass the event on";
-    EXPECT_EQ("a finished line\r\n", Collect(&reader));
+    EXPECT_EQ("a finished line\r\n", capture.Reader().Collect());
 
-    RestoreStdout();
-    CloseSink(&reader);
+    capture.Restore();
     SetConsoleCtrlHandler(SwallowStop, FALSE);
     CloseHandle(s_hStopSeen);
 }

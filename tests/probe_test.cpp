@@ -1,7 +1,8 @@
 // The hit test and one probe cycle, called directly against real windows.
 #include "probe.h"
 #include "report.h"
-#include "testsupport.h"
+#include "support/capture.h"
+#include "support/screen.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,14 @@ class ProbeTest : public testing::Test
   protected:
     void SetUp() override
     {
-        m_hwnds = CreateWindows({
-            {"WinprobeProbeTest", "hidden", WS_POPUP, 0, CenterRect(-150, -150, 150, 150)},
-            {"WinprobeProbeTest", "shown", WS_POPUP | WS_VISIBLE, 0,
-             CenterRect(-50, -50, 250, 250)},
-            {"WinprobeProbeTest", "aside", WS_POPUP | WS_VISIBLE, 0,
-             CenterRect(300, -250, 400, -150)},
-        });
         ASSERT_EQ(m_hwnds[0], WindowAt(kptShared)) << Describe(WindowAt(kptShared));
     }
-    void TearDown() override { DestroyWindows(&m_hwnds); }
 
-    std::vector<HWND> m_hwnds;
+    TestWindows m_hwnds{{
+        {"WinprobeProbeTest", "hidden", WS_POPUP, 0, CenterRect(-150, -150, 150, 150)},
+        {"WinprobeProbeTest", "shown", WS_POPUP | WS_VISIBLE, 0, CenterRect(-50, -50, 250, 250)},
+        {"WinprobeProbeTest", "aside", WS_POPUP | WS_VISIBLE, 0, CenterRect(300, -250, 400, -150)},
+    }};
 };
 
 TEST_F(ProbeTest, HitTestStopsAtTheFirstWindowHoldingTheCursor)

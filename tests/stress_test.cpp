@@ -1,8 +1,7 @@
 // winprobe.exe under load: windows churning under the cursor, a pipe reader
 // that goes away, and thousands of windows.
-#include "cursor_session.h"
-#include "probechild.h"
-#include "testsupport.h"
+#include "support/child.h"
+#include "support/cursor_session.h"
 
 #include <gtest/gtest.h>
 #include <psapi.h>
@@ -14,8 +13,7 @@
 namespace
 {
 
-testing::Environment *const s_pCursorSession =
-    testing::AddGlobalTestEnvironment(new CursorSession);
+testing::Environment *const s_pCursorSession = testing::AddGlobalTestEnvironment(new CursorSession);
 
 // Right of and below the screen's centre: clear of the console windows Wine
 // puts at the top left, and of the tiles of hidden windows.
@@ -102,26 +100,28 @@ StandingWindows StandingAt(POINT pt)
 }
 
 // A block of a window that was at the point before the churn began, such as
-// the desktop window in a second when no churned window covers the point: ""
-// where it is exactly what the platform said of that window, but for its
-// Z-order neighbours, which the churn moves.
-std::string CheckStandingBlock(const std::string &block, int nCount, const WindowState &ws,
-                               HWND hwnd)
+// the desktop window in a second when no churned window covers the point:
+// exactly what the platform said of that window, but for its Z-order
+// neighbours, which the churn moves.
+testing::AssertionResult IsStandingBlock(const std::string &block, int nCount,
+                                         const WindowState &ws, HWND hwnd)
 {
     static const std::regex s_neighbours("NextWnd: [0-9A-F]{8}\r\nPrevWnd: [0-9A-F]{8}\r\n");
     std::string expected = ExpectedBlockOf(hwnd, ws, nCount);
     size_t ichBlock = block.rfind("NextWnd: "), ichExpected = expected.rfind("NextWnd: ");
     if (ichBlock == std::string::npos || block.compare(0, ichBlock, expected, 0, ichExpected) != 0)
-        return "not what the platform said of " + Describe(hwnd);
+        return testing::AssertionFailure()
+               << "not what the platform said of " << Describe(hwnd) << ":\n"
+               << expected;
     if (!std::regex_match(block.substr(ichBlock), s_neighbours))
-        return "malformed";
-    return "";
+        return testing::AssertionFailure() << "malformed";
+    return testing::AssertionSuccess();
 }
 
-// A block as the probe prints it for a churned window: "" where it is well
-// formed, else what is wrong. A window destroyed under the report shows
-// empty texts and a zero rectangle; any other rectangle is one the churn set.
-std::string CheckChurnBlock(const std::string &block, int nCount)
+// A block as the probe prints it for a churned window. A window destroyed
+// under the report shows empty texts and a zero rectangle; any other
+// rectangle is one the churn set.
+testing::AssertionResult IsChurnBlock(const std::string &block, int nCount)
 {
     static const std::regex s_shape(
         "---\r\nnCount: (-?\\d+)\r\n"
@@ -134,9 +134,10 @@ std::string CheckChurnBlock(const std::string &block, int nCount)
         "NextWnd: [0-9A-F]{8}\r\nPrevWnd: [0-9A-F]{8}\r\n");
     std::smatch m;
     if (!std::regex_match(block, m, s_shape))
-        return "malformed";
+        return testing::AssertionFailure() << "malformed";
     if (std::stoi(m[1]) != nCount)
-        return "count " + m[1].str() + " where " + std::to_string(nCount) + " was due";
+        return testing::AssertionFailure()
+               << "count " << m[1].str() << " where " << nCount << " was due";
     long al[4];
     for (int i = 0; i < 4; ++i)
         al[i] = std::stol(m[4 + i]);
@@ -144,8 +145,8 @@ std::string CheckChurnBlock(const std::string &block, int nCount)
     bool fChurned = al[0] < al[2] && al[1] < al[3] && al[0] % 8 == 0 && al[1] % 8 == 0 &&
                     al[2] % 8 == 0 && al[3] % 8 == 0;
     if (!fZero && !fChurned)
-        return "a rectangle the churn never set";
-    return "";
+        return testing::AssertionFailure() << "a rectangle the churn never set";
+    return testing::AssertionSuccess();
 }
 
 // The handle a block names, or 0.
@@ -165,39 +166,34 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     const DWORD dwFirstLook = (DWORD)std::min(60, cSeconds / 4) * 1000;
 
     // SetCursorPos wants a window on the calling thread.
-    std::vector<HWND> hwnds =
-        CreateWindows({{"WinprobeAside", "aside", WS_POPUP, 0, {8, 8, 16, 16}}});
+    TestWindows aside({{"WinprobeAside", "aside", WS_POPUP, 0, {8, 8, 16, 16}}});
     ASSERT_TRUE(PlaceCursor(kpt));
-    ProbeChild probe;
-    OpenProbeSink(SinkFile, &probe);
-    ASSERT_TRUE(StartProbe(CREATE_NEW_CONSOLE, &probe));
+    ProbeChild probe(SinkFile);
+    ASSERT_TRUE(probe.Start(CREATE_NEW_CONSOLE));
     // Before the churn begins, and once the probe's console has its window.
     PumpMessages(500);
     const StandingWindows standing = StandingAt(kpt);
-    PROCESS_INFORMATION piChurn;
-    ASSERT_TRUE(StartProgram(ProgramPath("winprobe_churn.exe"),
-                             std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
-                                 std::to_string(kpt.y),
-                             &piChurn));
+    ChildProcess churn;
+    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_churn.exe"),
+                            std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
+                                std::to_string(kpt.y),
+                            NULL, 0));
 
     PumpMessages(dwFirstLook);
-    Footprint fpFirst = FootprintOf(probe.pi.hProcess);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(piChurn.hProcess, (cSeconds + 60) * 1000));
-    DWORD cOperations = 0;
-    GetExitCodeProcess(piChurn.hProcess, &cOperations);
-    CloseHandle(piChurn.hProcess);
-    CloseHandle(piChurn.hThread);
+    Footprint fpFirst = FootprintOf(probe.process.Handle());
+    DWORD cOperations = churn.WaitForExit((cSeconds + 60) * 1000);
+    EXPECT_NE((DWORD)WAIT_TIMEOUT, cOperations) << "the churn did not end";
     PumpMessages(1500); // the probe's last cycle over the churn
-    Footprint fpLast = FootprintOf(probe.pi.hProcess);
-    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe died";
+    Footprint fpLast = FootprintOf(probe.process.Handle());
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.process.Handle(), 0))
+        << "the probe died";
 
     DWORD dwError = 0;
-    EXPECT_TRUE(SendConsoleEvent(probe.pi.dwProcessId, CTRL_C_EVENT, &dwError)) << dwError;
-    WaitForSingleObject(probe.pi.hProcess, 5000);
-    StopProbe(&probe);
-    DestroyWindows(&hwnds);
+    EXPECT_TRUE(SendConsoleEvent(probe.process.Id(), CTRL_C_EVENT, &dwError)) << dwError;
+    WaitForSingleObject(probe.process.Handle(), 5000);
+    probe.Stop();
 
-    std::vector<std::string> blocks = SplitBlocks(probe.reader.text);
+    std::vector<std::string> blocks = SplitBlocks(probe.Text());
     printf("%d s of churn: %lu operations, %lu blocks\n", cSeconds, cOperations,
            (unsigned long)blocks.size());
     PrintFootprint(dwFirstLook == 60000 ? "after a minute" : "a quarter in", fpFirst);
@@ -207,10 +203,9 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
         auto it = standing.find(BlockHandle(blocks[i]));
         if (it == standing.end()) {
             ++cChurned;
-            EXPECT_EQ("", CheckChurnBlock(blocks[i], (int)i)) << blocks[i];
+            EXPECT_TRUE(IsChurnBlock(blocks[i], (int)i)) << blocks[i];
         } else {
-            EXPECT_EQ("",
-                      CheckStandingBlock(blocks[i], (int)i, it->second.second, it->second.first))
+            EXPECT_TRUE(IsStandingBlock(blocks[i], (int)i, it->second.second, it->second.first))
                 << blocks[i];
         }
     }
@@ -224,31 +219,27 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
 
 TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
 {
-    ProbeChild probe;
-    OpenProbeSink(SinkPipe, &probe);
-    std::vector<HWND> hwnds =
-        CreateWindows({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
+    ProbeChild probe(SinkPipe);
+    TestWindows piped({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
     ASSERT_TRUE(PlaceCursor(kpt));
-    ASSERT_TRUE(StartProbe(0, &probe));
-    WaitForOutput(&probe, 8000, [](const std::string &t) { return !t.empty(); });
-    ASSERT_FALSE(probe.reader.text.empty());
+    ASSERT_TRUE(probe.Start());
+    probe.WaitForOutput(8000, [](const std::string &t) { return !t.empty(); });
+    ASSERT_FALSE(probe.Text().empty());
 
     auto cpuOverTenCycles = [&probe] {
-        ULONGLONG msBefore = CpuMilliseconds(probe.pi.hProcess);
+        ULONGLONG msBefore = CpuMilliseconds(probe.process.Handle());
         PumpMessages(10000);
-        return CpuMilliseconds(probe.pi.hProcess) - msBefore;
+        return CpuMilliseconds(probe.process.Handle()) - msBefore;
     };
     ULONGLONG msRead = cpuOverTenCycles();
-    CloseHandle(probe.reader.hRead);
-    probe.reader.hRead = NULL;
+    probe.reader.CloseReadEnd();
     ULONGLONG msUnread = cpuOverTenCycles(); // five 512-byte writes that fail
     printf("CPU over ten cycles: %lu ms with a reader, %lu ms after it left\n",
            (unsigned long)msRead, (unsigned long)msUnread);
 
-    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.pi.hProcess, 0)) << "the probe ended";
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.process.Handle(), 0))
+        << "the probe ended";
     EXPECT_LT(msUnread, 2 * msRead + 100) << "the probe spins";
-    StopProbe(&probe);
-    DestroyWindows(&hwnds);
 }
 
 // Thousands of windows, none over the point but the lowest of them, then
@@ -258,25 +249,24 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
     const int cWindows = EnvInt("WINPROBE_SCALE_WINDOWS", 2000);
     std::vector<TestWindow> layout = SmallHiddenWindows(cWindows, "WinprobeMany");
     layout.push_back({"WinprobeBottom", "bottom", WS_POPUP | WS_VISIBLE, 0, krcAtPoint});
-    std::vector<HWND> hwnds = CreateWindows(layout);
-    size_t cCreated = std::count_if(hwnds.begin(), hwnds.end(), [](HWND h) { return h; });
+    TestWindows hwnds(layout);
+    size_t cCreated = hwnds.Made();
     printf("%lu top-level windows made by this process\n", (unsigned long)cCreated);
     ASSERT_EQ(layout.size(), cCreated);
-    HWND hwndBottom = hwnds.back();
+    HWND hwndBottom = hwnds.Handles().back();
     // Below every tile, and above every window that is not the test's.
     ASSERT_EQ(hwnds[cWindows - 1], GetWindow(hwndBottom, GW_HWNDPREV));
     ASSERT_TRUE(PlaceCursor(kpt));
 
     auto probeOnce = [](HWND hwndExpected) {
         ASSERT_EQ(hwndExpected, WindowAt(kpt)) << Describe(WindowAt(kpt));
-        ProbeChild probe;
-        OpenProbeSink(SinkFile, &probe);
-        ASSERT_TRUE(StartProbe(0, &probe));
-        WaitForOutput(&probe, 10000, [](const std::string &t) { return !t.empty(); });
+        ProbeChild probe(SinkFile);
+        ASSERT_TRUE(probe.Start());
+        probe.WaitForOutput(10000, [](const std::string &t) { return !t.empty(); });
         std::string expected = ExpectedStream(hwndExpected, 0, 8192);
-        StopProbe(&probe);
-        ASSERT_FALSE(probe.reader.text.empty());
-        EXPECT_EQ(expected.substr(0, probe.reader.text.size()), probe.reader.text);
+        probe.Stop();
+        ASSERT_FALSE(probe.Text().empty());
+        EXPECT_EQ(expected.substr(0, probe.Text().size()), probe.Text());
     };
     probeOnce(hwndBottom);
 
@@ -285,7 +275,6 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
     for (HWND hwnd : {hwndHigh, hwndLow})
         SetWindowPos(hwnd, NULL, kpt.x - 80, kpt.y - 72, 200, 200, SWP_NOZORDER | SWP_NOACTIVATE);
     probeOnce(hwndHigh);
-    DestroyWindows(&hwnds);
 }
 
 } // namespace

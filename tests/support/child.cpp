@@ -1,4 +1,4 @@
-#include "probechild.h"
+#include "support/child.h"
 
 std::string ProgramPath(const char *pszExe)
 {
@@ -15,48 +15,60 @@ std::string ProbePath()
     return ProgramPath("winprobe.exe");
 }
 
-void OpenProbeSink(Sink sink, ProbeChild *pChild)
+bool ChildProcess::Start(const std::string &path, const std::string &args, HANDLE hStdout,
+                         DWORD dwFlags)
 {
-    pChild->hOut = OpenSink(sink, true, &pChild->reader);
-}
-
-static bool StartWithStdout(const std::string &path, const std::string &args, HANDLE hOut,
-                            DWORD dwFlags, PROCESS_INFORMATION *ppi)
-{
+    End();
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = hOut;
+    si.hStdOutput = hStdout;
     std::string cmdline = "\"" + path + "\"" + (args.empty() ? "" : " " + args);
-    return CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL, &si,
-                          ppi) != FALSE;
+    if (CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL, &si,
+                       &m_pi))
+        return true;
+    m_pi = {};
+    return false;
 }
 
-bool StartProbe(DWORD dwFlags, ProbeChild *pChild)
+void ChildProcess::End()
+{
+    if (m_pi.hProcess == NULL)
+        return;
+    if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(m_pi.hProcess, 1);
+        WaitForSingleObject(m_pi.hProcess, 5000);
+    }
+    CloseHandle(m_pi.hProcess);
+    CloseHandle(m_pi.hThread);
+    m_pi = {};
+}
+
+DWORD ChildProcess::WaitForExit(DWORD dwTimeout)
+{
+    DWORD dwExit = WAIT_TIMEOUT;
+    if (WaitForSingleObject(m_pi.hProcess, dwTimeout) == WAIT_OBJECT_0)
+        GetExitCodeProcess(m_pi.hProcess, &dwExit);
+    return dwExit;
+}
+
+bool ProbeChild::Start(DWORD dwFlags)
 {
     // A process started with Ctrl+C ignored (CREATE_NEW_PROCESS_GROUP, start
     // /b: how the suite was started is not ours to know) hands that on to
     // its children, and the probe would never see a Ctrl+C. Handed on from
     // here: Ctrl+C is processed.
     SetConsoleCtrlHandler(NULL, FALSE);
-    bool fStarted = StartWithStdout(ProbePath(), "", pChild->hOut, dwFlags, &pChild->pi);
-    CloseHandle(pChild->hOut);
+    bool fStarted = process.Start(ProbePath(), "", reader.WriteEnd(), dwFlags);
+    // The probe holds its own copy: a pipe ends when the probe does.
+    reader.CloseWriteEnd();
     return fStarted;
 }
 
-void StopProbe(ProbeChild *pChild)
+void ProbeChild::Stop()
 {
-    TerminateProcess(pChild->pi.hProcess, 1);
-    WaitForSingleObject(pChild->pi.hProcess, 5000);
-    Collect(&pChild->reader);
-    CloseHandle(pChild->pi.hProcess);
-    CloseHandle(pChild->pi.hThread);
-    CloseSink(&pChild->reader);
-}
-
-bool StartProgram(const std::string &path, const std::string &args, PROCESS_INFORMATION *ppi)
-{
-    return StartWithStdout(path, args, NULL, 0, ppi);
+    process.End();
+    reader.Collect();
 }
 
 size_t CountBlocks(const std::string &text)
@@ -69,23 +81,15 @@ bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
     const char *pszEvent = dwEvent == CTRL_CLOSE_EVENT   ? "close"
                            : dwEvent == CTRL_BREAK_EVENT ? "ctrl-break"
                                                          : "ctrl-c";
-    PROCESS_INFORMATION pi;
+    ChildProcess sender;
     // Without a console of its own until it attaches to the probe's.
-    if (!StartWithStdout(ProgramPath("winprobe_console_event.exe"),
-                         std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS,
-                         &pi)) {
+    if (!sender.Start(ProgramPath("winprobe_console_event.exe"),
+                      std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS)) {
         *pdwError = GetLastError();
         return false;
     }
-    DWORD dwExit = ERROR_TIMEOUT;
-    if (WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &dwExit);
-    else
-        TerminateProcess(pi.hProcess, ERROR_TIMEOUT);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    *pdwError = dwExit;
-    return dwExit == 0;
+    *pdwError = sender.WaitForExit(10000);
+    return *pdwError == 0;
 }
 
 bool RunningOnWine()

@@ -3,7 +3,7 @@
 // than every test failing its comparisons.
 #pragma once
 
-#include "testsupport.h"
+#include "support/screen.h"
 
 #include <gtest/gtest.h>
 

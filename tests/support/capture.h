@@ -1,0 +1,66 @@
+// Where a report goes (a file, a pipe or a console) and how its text is read
+// back; and this process's own stdout moved onto such a sink and set up as
+// winprobe sets it up.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+enum Sink { SinkFile, SinkPipe, SinkConsole };
+const char *SinkName(Sink sink);
+
+// Gives this process a console that can make screen buffers, once: Wine
+// gives a program started without a terminal one that cannot. Its window,
+// if it makes one, then comes before any test window.
+void ReadyConsole();
+
+// A sink and both of its ends, all closed (the file deleted) with it.
+class SinkReader
+{
+  public:
+    // The write end is inheritable where a child process is to write.
+    SinkReader(Sink sink, bool fInheritable);
+    ~SinkReader();
+    SinkReader(const SinkReader &) = delete;
+    SinkReader &operator=(const SinkReader &) = delete;
+
+    Sink Kind() const { return m_sink; }
+    HANDLE WriteEnd() const { return m_hWrite; }
+    HANDLE ReadEnd() const { return m_hRead; }
+    // Once the writer holds its own copy, so that a pipe ends with it.
+    void CloseWriteEnd();
+    // The reader goes away.
+    void CloseReadEnd();
+    // Everything that has reached the sink so far.
+    const std::string &Collect();
+    const std::string &Text() const { return m_text; }
+
+  private:
+    Sink m_sink;
+    HANDLE m_hRead = NULL, m_hWrite = NULL;
+    std::string m_path, m_text;
+};
+
+// This process's stdout on a new sink, in text mode and buffered as winprobe
+// sets it up, until Restore or the end of this object's life.
+class StdoutCapture
+{
+  public:
+    explicit StdoutCapture(Sink sink);
+    ~StdoutCapture() { Restore(); }
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+
+    // Flushes what stdout holds into the sink and puts stdout back.
+    void Restore();
+    SinkReader &Reader() { return m_reader; }
+
+  private:
+    SinkReader m_reader;
+    int m_fdSaved = -1;
+};
+
+// What fn prints, with this process's stdout on a file.
+std::string CaptureStdout(const std::function<void()> &fn);

@@ -1,0 +1,80 @@
+// winprobe.exe, and the test's helper programs, as child processes that are
+// ended when the test lets go of them.
+#pragma once
+
+#include "support/capture.h"
+#include "support/screen.h"
+
+#include <windows.h>
+
+#include <string>
+
+// A program built beside the test programs, by file name.
+std::string ProgramPath(const char *pszExe);
+// The exe under test: the one beside the test programs, or WINPROBE_EXE.
+std::string ProbePath();
+
+// A child process, ended by force (if it still runs) and its handles closed
+// at the end of this object's life.
+class ChildProcess
+{
+  public:
+    ChildProcess() = default;
+    ~ChildProcess() { End(); }
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    // The program with the command line's arguments and its stdout on
+    // hStdout (NULL for none).
+    bool Start(const std::string &path, const std::string &args, HANDLE hStdout, DWORD dwFlags);
+    void End();
+    HANDLE Handle() const { return m_pi.hProcess; }
+    DWORD Id() const { return m_pi.dwProcessId; }
+    // Exit code once it has ended within dwTimeout, else WAIT_TIMEOUT.
+    DWORD WaitForExit(DWORD dwTimeout);
+
+  private:
+    PROCESS_INFORMATION m_pi = {};
+};
+
+// winprobe.exe with its stdout on a sink of its own.
+class ProbeChild
+{
+  public:
+    explicit ProbeChild(Sink sink) : reader(sink, true) {}
+    ~ProbeChild() { Stop(); }
+    ProbeChild(const ProbeChild &) = delete;
+    ProbeChild &operator=(const ProbeChild &) = delete;
+
+    bool Start(DWORD dwFlags = 0);
+    // Ends it by force and reads what reached the sink.
+    void Stop();
+    const std::string &Text() const { return reader.Text(); }
+
+    // Waits, with the test's windows served, until the text that has
+    // reached the sink satisfies done or the time is up; returns the
+    // milliseconds taken.
+    template <typename Done> DWORD WaitForOutput(DWORD dwTimeout, Done done)
+    {
+        DWORD dwStart = GetTickCount();
+        while (!done(reader.Collect()) && GetTickCount() - dwStart < dwTimeout)
+            PumpMessages(20);
+        return GetTickCount() - dwStart;
+    }
+
+    SinkReader reader;
+    ChildProcess process;
+};
+
+size_t CountBlocks(const std::string &text);
+
+// Raises Ctrl+C, Ctrl+Break or a console close in a child's own console, as
+// a user at that console would, from a helper process: the console this
+// process runs in never sees the event. On failure *pdwError says why:
+// ERROR_NOT_SUPPORTED for a close of a pseudo-console.
+bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError);
+
+bool RunningOnWine();
+
+// CPU time the process has used so far, in milliseconds.
+ULONGLONG CpuMilliseconds(HANDLE hProcess);
