@@ -1,6 +1,8 @@
-# Shared by the MinGW-w64 toolchain files, which set WINPROBE_MINGW_TRIPLE,
-# WINPROBE_MINGW_PROCESSOR and WINPROBE_WINE_LOADER first: a cross build from
-# Linux (tests run under Wine), or a native build from an MSYS2 shell.
+# Shared by the MinGW-w64 toolchain files, which set WINPROBE_MINGW_TRIPLE
+# and WINPROBE_MINGW_PROCESSOR first: a cross build from Linux, or a native
+# build from an MSYS2 shell. A cross build's tests run under the Wine loader
+# given as CMAKE_CROSSCOMPILING_EMULATOR: scripts/build.sh passes the one
+# scripts/arch.sh chose.
 if(CMAKE_HOST_WIN32)
   set(CMAKE_C_COMPILER gcc)
   set(CMAKE_CXX_COMPILER g++)
@@ -22,8 +24,3 @@ set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Test programs are Windows programs: run them under Wine. Debian keeps its
-# loaders in /usr/lib/wine; elsewhere they are on the PATH.
-find_program(WINE_PROGRAM NAMES ${WINPROBE_WINE_LOADER} PATHS /usr/lib/wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

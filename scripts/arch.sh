@@ -1,19 +1,24 @@
-# Sourced by the other scripts: which build of winprobe this machine runs,
-# decided once by starting the Wine loaders themselves. Some x86-64 kernels
-# run no 32-bit code at all; there 32-bit Wine cannot start, whatever is
-# installed, and the 64-bit build of the same sources stands in for it.
-#   winprobe_choose_build   installs what is missing (install-deps.sh: the
-#                           loaders must be there to be tried), then
+# shellcheck shell=bash
+# Sourced by the entry scripts: which build of winprobe this machine runs, and
+# building it. Some x86-64 kernels run no 32-bit code at all; there 32-bit
+# Wine cannot start, whatever is installed, and the 64-bit build of the same
+# sources stands in for it.
+#   winprobe_choose_build   starts the Wine loaders to see which runs, then
 #                           exports WINPROBE_ARCH (i686 or x64),
 #                           WINPROBE_PRESET (mingw-i686 or mingw-x64) and
-#                           WINPROBE_WINE (the command that starts a Windows
-#                           program), and says on stderr which build and why.
+#                           WINPROBE_WINE (the loader that starts that build's
+#                           programs), and says on stderr which build and why.
+#                           Installs nothing: install-deps.sh comes first.
 #                           Where neither build can run, it says why and ends
 #                           the script with status 1.
+#   winprobe_build [TARGET...]
+#                           builds the chosen build (every target, or the ones
+#                           named) and the shipped 32-bit exe, which the suite
+#                           checks as a file even where it cannot run.
 # WINPROBE_ARCH=i686 or WINPROBE_ARCH=x64 set beforehand forces that build.
-# A script started by one that has chosen keeps the choice, and neither
-# installs nor says anything again.
 
+# The one place that names the loaders: the tests run under them too (build
+# passes the chosen one to CMake as the cross-compiling emulator).
 WINPROBE_WINE32=/usr/lib/wine/wine
 WINPROBE_WINE64=/usr/lib/wine/wine64
 
@@ -31,12 +36,12 @@ winprobe_use_build() {
     export WINPROBE_ARCH=$1
     export WINPROBE_PRESET=mingw-$1
     if [ "$1" = x64 ]; then
-        # Wine starts every further process of this run through WINELOADER;
-        # Debian's wine wrapper would pick the 32-bit loader.
-        export WINELOADER=$WINPROBE_WINE64
         export WINPROBE_WINE=$WINPROBE_WINE64
+        # Wine starts every further process of this run through WINELOADER;
+        # left unset, it would look for the 32-bit loader first.
+        export WINELOADER=$WINPROBE_WINE64
     else
-        export WINPROBE_WINE=wine
+        export WINPROBE_WINE=$WINPROBE_WINE32
     fi
     echo "winprobe: the ${2}" >&2
 }
@@ -49,8 +54,6 @@ winprobe_cannot_run() {
 }
 
 winprobe_choose_build() {
-    [ -z "${WINPROBE_PRESET:-}" ] || return 0
-    scripts/install-deps.sh
     local why32 why64
     case ${WINPROBE_ARCH:-} in
     "")
@@ -77,4 +80,17 @@ winprobe_choose_build() {
         exit 1
         ;;
     esac
+}
+
+winprobe_build() {
+    : "${WINPROBE_PRESET:?winprobe_choose_build has not run}"
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target winprobe
+    cmake --preset "$WINPROBE_PRESET" -DCMAKE_CROSSCOMPILING_EMULATOR="$WINPROBE_WINE" \
+        -DWINPROBE_RELEASE_EXE="$PWD/build/release/bin/winprobe.exe" >/dev/null
+    if [ $# -gt 0 ]; then
+        cmake --build --preset "$WINPROBE_PRESET" --target "$@"
+    else
+        cmake --build --preset "$WINPROBE_PRESET"
+    fi
 }

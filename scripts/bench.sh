@@ -6,9 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/arch.sh
-winprobe_choose_build
-scripts/build.sh >/dev/null
 source scripts/winenv.sh
+
+scripts/install-deps.sh
+winprobe_choose_build
+winprobe_build winprobe_bench >/dev/null
 winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
 bin=build/$WINPROBE_PRESET/bin
 

@@ -5,16 +5,8 @@
 # cannot run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
 source scripts/arch.sh
-winprobe_choose_build
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target winprobe
-cmake --preset "$WINPROBE_PRESET" -DWINPROBE_RELEASE_EXE="$PWD/build/release/bin/winprobe.exe" \
-    >/dev/null
-if [ $# -gt 0 ]; then
-    cmake --build --preset "$WINPROBE_PRESET" --target "$@"
-else
-    cmake --build --preset "$WINPROBE_PRESET"
-fi
+scripts/install-deps.sh
+winprobe_choose_build
+winprobe_build "$@"

@@ -17,6 +17,7 @@ build() { # FOLDER, then the environment to build in
     local dir=$1
     shift
     git clone --quiet --no-local . "$dir"
+    # shellcheck disable=SC2016 # UMASK is the inner shell's to expand
     (cd "$dir" && env "$@" bash -c 'umask "$UMASK"; cmake --workflow --preset release' >/dev/null)
 }
 build "$work/one/winprobe" TZ=UTC UMASK=022

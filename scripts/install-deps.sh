@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing winprobe needs on Debian or Ubuntu:
 # CMake, Ninja, the MinGW-w64 i686 and x86-64 cross compilers, GoogleTest's
-# source, 32- and 64-bit Wine, Xvfb and Python (for the output-format
-# example's test). Both Wines install on any x86-64 machine; arch.sh finds out
-# which of them runs.
+# source, 32- and 64-bit Wine, Xvfb, Python (for the output-format example's
+# test) and shellcheck (CI checks the scripts). Both Wines install on any
+# x86-64 machine; arch.sh finds out which of them runs.
 # Does nothing when all of it is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb python3)
+packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb python3 shellcheck)
 
 missing=()
 for package in "${packages[@]}"; do

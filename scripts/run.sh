@@ -4,14 +4,16 @@
 # X display when there is one (move the mouse over the Wine desktop's
 # windows; the script never moves it); otherwise on a private virtual
 # display, where the demo moves the cursor from one window to the next every
-# few seconds and says on stderr what lies under it.
+# few seconds and says on stderr what lies under it. The demo runs the probe
+# in its own console, so that the two never write to the terminal at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
 source scripts/arch.sh
+source scripts/winenv.sh
+
+scripts/install-deps.sh
 winprobe_choose_build
-scripts/build.sh winprobe winprobe_demo >/dev/null
-bin=build/$WINPROBE_PRESET/bin
+winprobe_build winprobe winprobe_demo >/dev/null
 
 # A local display that answers: its socket is there.
 display=${DISPLAY:-}
@@ -21,19 +23,18 @@ WINENV_USE_DISPLAY=0
 if [ -n "$display" ] && [ -S "/tmp/.X11-unix/X$display" ]; then
     WINENV_USE_DISPLAY=1
 fi
-
-source scripts/winenv.sh
-# Ends the demo windows with every other process of the prefix.
+# Ends the demo and the probe with every other process of the prefix.
 winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
 
+demo=("$WINPROBE_WINE" "build/$WINPROBE_PRESET/bin/winprobe_demo.exe")
 if [ "$WINENV_USE_DISPLAY" = 1 ]; then
-    "$WINPROBE_WINE" "$bin/winprobe_demo.exe" &
     echo "winprobe on $DISPLAY: move the mouse over the Wine desktop's windows; Ctrl+C stops it." >&2
 else
-    "$WINPROBE_WINE" "$bin/winprobe_demo.exe" --tour &
+    demo+=(--tour)
     echo "winprobe on a virtual display; the cursor tours the demo windows; Ctrl+C stops it." >&2
 fi
 # In the background, so that a hang-up reaches the clean-up at once; its
-# input stays the terminal, which gives the probe its console and Ctrl+C.
-"$WINPROBE_WINE" "$bin/winprobe.exe" <&0 &
+# input stays the terminal, which gives the demo and the probe their console
+# and Ctrl+C.
+"${demo[@]}" <&0 &
 wait $!

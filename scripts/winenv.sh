@@ -1,17 +1,20 @@
-# Sourced by the other scripts: a private Wine on a private virtual display.
+# shellcheck shell=bash
+# Sourced by the entry scripts: a private Wine on a private virtual display.
 #   winenv_start PREFIX_DIR   starts Xvfb and a wineserver, readies the prefix;
 #                             with WINENV_USE_DISPLAY=1, uses $DISPLAY instead
-#   winenv_stop               stops both, by process id, and waits for them
+#   winenv_stop               ends the calling script's own programs that are
+#                             still running, then stops both, by process id,
+#                             and waits for them
 #   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
 #                             script ends, however it ends
 #   winenv_start_shell EXE    starts a program that puts up shell windows and
 #                             prints "ready" once they stand; winenv_stop ends
 #                             it first
-# WINENV_SCREEN (default 1280x1024) is the size of the screen programs see.
+# WINENV_SCREEN is the size of the screen programs see; 1280x1024 where the
+# caller does not set it.
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
 # Starts programs with $WINPROBE_WINE: winprobe_choose_build (arch.sh) first.
 
-WINENV_SCREEN=${WINENV_SCREEN:-1280x1024}
 WINENV_XVFB_PID=
 WINENV_SERVER_PID=
 WINENV_SHELL_PID=
@@ -24,6 +27,7 @@ winenv_session() {
 
 winenv_start() {
     : "${WINPROBE_WINE:?winprobe_choose_build has not run}"
+    WINENV_SCREEN=${WINENV_SCREEN:-1280x1024}
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
 
@@ -70,15 +74,12 @@ winenv_start_server() {
 # The processes that run in this prefix: each keeps its working folder, or a
 # folder it has open, inside it.
 winenv_prefix_pids() {
-    local link pid
-    for link in /proc/[0-9]*/cwd /proc/[0-9]*/fd/*; do
-        case $(readlink "$link" 2>/dev/null) in
-        "$WINEPREFIX" | "$WINEPREFIX"/*)
-            pid=${link#/proc/}
-            echo "${pid%%/*}"
-            ;;
-        esac
-    done | sort -u
+    # One find, not a readlink per descriptor: a busy machine has thousands.
+    # Processes that end meanwhile make it fail; the rest still count.
+    {
+        find /proc/[0-9]*/cwd /proc/[0-9]*/fd -maxdepth 1 \
+            \( -lname "$WINEPREFIX" -o -lname "$WINEPREFIX/*" \) 2>/dev/null || true
+    } | cut -d / -f 3 | sort -u
 }
 
 winenv_stop_server() {
@@ -118,7 +119,19 @@ winenv_start_shell() {
     rm -f "$log"
 }
 
+# The caller's programs started with &, which the server's end would kill:
+# ended first and reaped here, so that the shell reports no killed job.
+winenv_stop_jobs() {
+    local pid
+    for pid in $(jobs -p); do
+        case $pid in "$WINENV_XVFB_PID" | "$WINENV_SERVER_PID") continue ;; esac
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+}
+
 winenv_stop() {
+    winenv_stop_jobs
     if [ -n "$WINENV_SHELL_PID" ]; then
         kill "$WINENV_SHELL_PID" 2>/dev/null || true
         wait "$WINENV_SHELL_PID" 2>/dev/null || true
