@@ -9,9 +9,9 @@ char szRect[100];
 
 // Handles go out as eight upper-case hex digits through %08lX, which every
 // C runtime renders alike; %p does not. Window handles are 32-bit significant
-// on 64-bit Windows too, and a 32-bit process may hand one over
-// sign-extended, so a 64-bit build prints the low 32 bits: the same text a
-// 32-bit build prints for the same window.
+// on 64-bit Windows too, and one that comes from a 32-bit process reaches a
+// 64-bit one sign-extended, so a 64-bit build prints the low 32 bits: the
+// same text a 32-bit build prints for the same window.
 static unsigned long HandleBits(HWND hwnd)
 {
     return HandleToULong(hwnd);
