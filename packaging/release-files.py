@@ -41,7 +41,7 @@ def debian_package(path):
             # package's copies apart.
             package = owner.stdout.splitlines()[0].split(": ")[0].split(",")[0].strip()
             fields = run("dpkg-query", "-W", "-f=${Package} ${Version} ${Architecture}\n", package)
-            return tuple(fields.split())
+            return tuple(fields.splitlines()[0].split())
     return None
 
 
