@@ -8,6 +8,11 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb python3 shellcheck)
+# The release: reprotest and what its variations need (faketime, disorderfs,
+# locales for localedef), diffoscope for its report, git for the builds'
+# clones, and PyYAML for the check of the winget manifests.
+release_packages=(git reprotest diffoscope-minimal faketime disorderfs locales python3-yaml)
+packages+=("${release_packages[@]}")
 
 missing=()
 for package in "${packages[@]}"; do

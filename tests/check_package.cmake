@@ -1,8 +1,9 @@
-# Checks the release zip the build packed: exactly the exe and the README in
-# one folder, with the commit's time on both, a SHA-256 file that matches,
-# and an exe that passes the checks of it as a file and an end-to-end
-# scenario. Run by CTest with BUILD_DIR, PACKAGE_NAME, EPOCH, EMULATOR (empty
-# on Windows), E2E and EXE_TESTS.
+# Checks the release zip the build packed: exactly the exe, the README and
+# the licence in one folder, each the same bytes as the file it was packed
+# from and stamped with the commit's time, a SHA-256 file that matches, and
+# an exe that passes the checks of it as a file and an end-to-end scenario.
+# Run by CTest with BUILD_DIR, PACKAGE_NAME, EPOCH, SOURCE_DIR, BUILT_EXE,
+# EMULATOR (empty on Windows), E2E and EXE_TESTS.
 
 set(work ${BUILD_DIR}/release-check)
 file(REMOVE_RECURSE ${work})
@@ -22,7 +23,7 @@ string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" entries "${listing}")
 list(FILTER entries EXCLUDE REGEX "/$")
 list(SORT entries)
-set(want "${PACKAGE_NAME}/README.md;${PACKAGE_NAME}/winprobe.exe")
+set(want "${PACKAGE_NAME}/LICENSE;${PACKAGE_NAME}/README.md;${PACKAGE_NAME}/winprobe.exe")
 if(NOT entries STREQUAL want)
   message(FATAL_ERROR "the zip holds '${entries}', not '${want}'")
 endif()
@@ -30,10 +31,19 @@ endif()
 file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${work}/unpacked)
 # A zip entry keeps its time to two seconds.
 math(EXPR want_time "${EPOCH} / 2 * 2")
-foreach(entry README.md winprobe.exe)
-  file(TIMESTAMP ${work}/unpacked/${PACKAGE_NAME}/${entry} got_time "%s" UTC)
+set(source_LICENSE ${SOURCE_DIR}/LICENSE)
+set(source_README.md ${SOURCE_DIR}/README.md)
+set(source_winprobe.exe ${BUILT_EXE})
+foreach(entry LICENSE README.md winprobe.exe)
+  set(unpacked ${work}/unpacked/${PACKAGE_NAME}/${entry})
+  file(TIMESTAMP ${unpacked} got_time "%s" UTC)
   if(NOT got_time EQUAL want_time)
     message(FATAL_ERROR "${entry} in the zip is stamped ${got_time}, the commit ${want_time}")
+  endif()
+  file(SHA256 ${unpacked} got)
+  file(SHA256 ${source_${entry}} want_digest)
+  if(NOT got STREQUAL want_digest)
+    message(FATAL_ERROR "${entry} in the zip is not ${source_${entry}}")
   endif()
 endforeach()
 set(ENV{WINPROBE_EXE} ${work}/unpacked/${PACKAGE_NAME}/winprobe.exe)
