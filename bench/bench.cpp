@@ -2,19 +2,25 @@
 //   winprobe_bench [--windows N] [--cpu-seconds S]
 //       the tables, up to N windows (10000, Windows' default quota of USER
 //       objects for one process, which it cannot quite reach: it reports
-//       how many it got) and with an S-second CPU run (60)
+//       how many it got), and the probe process beside a floor process and
+//       an idle one for S seconds (60) at each of two window counts
+//   winprobe_bench --floor
+//       the probe's loop without the report: the floor process
+//   winprobe_bench --idle
+//       sleeps a second at a time: what a process that does nothing costs
 //   winprobe_bench --alloc-phases K
 //       K probe cycles, then K bare enumerations, marked with
 //       OutputDebugString for a heap trace
 #include "output.h"
-#include "peimage.h"
 #include "probe.h"
 #include "probechild.h"
 #include "report.h"
 #include "testsupport.h"
 
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <string>
@@ -60,19 +66,80 @@ BOOL CALLBACK FloorProc(HWND hwnd, LPARAM lParam)
     return !(GetWindowRect(hwnd, &rect) && PtInRect(&rect, *(const POINT *)lParam));
 }
 
+// The floor process: the probe's loop, cursor, sleep and hit test, without
+// the report.
+int RunFloor()
+{
+    for (;;) {
+        POINT pt;
+        BOOL fCursorRead = GetCursorPos(&pt);
+
+        Sleep(1000);
+        if (fCursorRead)
+            EnumWindows(FloorProc, (LPARAM)&pt);
+    }
+}
+
+// What Wine charges a process that only waits.
+int RunIdle()
+{
+    for (;;)
+        Sleep(1000);
+}
+
+// The bench's windows, destroyed however the bench leaves the scope.
+struct BenchWindows {
+    std::vector<HWND> hwnds;
+
+    BenchWindows() = default;
+    BenchWindows(const BenchWindows &) = delete;
+    BenchWindows &operator=(const BenchWindows &) = delete;
+    ~BenchWindows() { DestroyWindows(&hwnds); }
+};
+
 // Up to cWindows tiles: CreateWindows stops at the first the platform
 // refuses (Windows' default quota is 10,000 USER objects a process, its
 // windows among them), and the list keeps only those made.
-std::vector<HWND> MakeWindows(int cWindows)
+void MakeWindows(int cWindows, BenchWindows *pWindows)
 {
-    std::vector<HWND> hwnds = CreateWindows(SmallHiddenWindows(cWindows, "WinprobeBench"));
+    pWindows->hwnds = CreateWindows(SmallHiddenWindows(cWindows, "WinprobeBench"));
+    std::vector<HWND> &hwnds = pWindows->hwnds;
     hwnds.erase(std::remove(hwnds.begin(), hwnds.end(), (HWND)NULL), hwnds.end());
-    return hwnds;
+}
+
+// cTiles tiles with a visible target below them all, at the screen's centre:
+// a hit test there walks every tile before it finds the target.
+HWND MakeTilesAboveTarget(int cTiles, const char *pszTitle, BenchWindows *pWindows)
+{
+    std::vector<TestWindow> windows = SmallHiddenWindows(cTiles, "WinprobeBench");
+    windows.push_back({"WinprobeBenchTarget", pszTitle, WS_POPUP | WS_VISIBLE, 0,
+                       CenterRect(-100, -80, 100, 80)});
+    pWindows->hwnds = CreateWindows(windows);
+    return pWindows->hwnds.back();
 }
 
 BOOL CALLBACK CountProc(HWND, LPARAM lParam)
 {
     ++*(int *)lParam;
+    return TRUE;
+}
+
+struct Walk {
+    POINT pt;
+    int cWalked;
+    HWND hwndHit;
+};
+
+// The floor's walk, counted.
+BOOL CALLBACK WalkProc(HWND hwnd, LPARAM lParam)
+{
+    Walk *pWalk = (Walk *)lParam;
+    RECT rect;
+    ++pWalk->cWalked;
+    if (GetWindowRect(hwnd, &rect) && PtInRect(&rect, pWalk->pt)) {
+        pWalk->hwndHit = hwnd;
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -83,7 +150,8 @@ struct EnumRow {
 
 EnumRow MeasureEnumeration(int cWindows)
 {
-    std::vector<HWND> hwnds = MakeWindows(cWindows);
+    BenchWindows windows;
+    MakeWindows(cWindows, &windows);
     int cWalked = 0;
     EnumWindows(CountProc, (LPARAM)&cWalked);
     std::vector<double> hit, floor, query;
@@ -101,9 +169,8 @@ EnumRow MeasureEnumeration(int cWindows)
         query.push_back(TimeOnce([&pt] { GetAncestor(WindowFromPoint(pt), GA_ROOT); }));
         QueryPerformanceCounter(&t1);
     } while (hit.size() < 21 || (Microseconds(t0, t1) < 3e6 && hit.size() < 20001));
-    int cMade = (int)hwnds.size();
-    DestroyWindows(&hwnds);
-    return {cWindows, cMade, cWalked, Median(hit), Median(floor), Median(query)};
+    return {cWindows,     (int)windows.hwnds.size(), cWalked, Median(hit), Median(floor),
+            Median(query)};
 }
 
 // Empties a pipe as fast as it fills, until its writer closes it.
@@ -137,53 +204,279 @@ double MeasureReport(Sink sink, HWND hwnd)
 
 void ReportExe()
 {
-    PeImage image;
-    ReadPeImage(ProbePath(), &image);
-    std::string dlls;
-    for (const std::string &dll : ImportedDlls(image))
-        dlls += (dlls.empty() ? "" : ", ") + dll;
-    printf("winprobe.exe: %lu bytes (%.1f KiB), imports %s\n", (unsigned long)image.bytes.size(),
-           image.bytes.size() / 1024.0, dlls.c_str());
+    WIN32_FILE_ATTRIBUTE_DATA fad;
+    if (!GetFileAttributesExA(ProbePath().c_str(), GetFileExInfoStandard, &fad)) {
+        printf("winprobe.exe: not found at %s\n", ProbePath().c_str());
+        return;
+    }
+    printf("winprobe.exe: %lu bytes (%.1f KiB)\n", fad.nFileSizeLow, fad.nFileSizeLow / 1024.0);
 }
 
-// The probe as a user runs it, beside 100 windows, the cursor on one of them.
-void ReportProbeCpu(int cSeconds)
+// A copy of this program as a child process, ended and closed however the
+// bench leaves the scope.
+class BenchChild
 {
-    std::vector<HWND> hwnds = MakeWindows(99);
-    std::vector<HWND> target =
-        CreateWindows({{"WinprobeBenchTarget", "target", WS_POPUP | WS_VISIBLE, 0,
-                        CenterRect(-100, -80, 100, 80)}});
-    PlaceCursor(CenterPoint(0, 0));
-    ProbeChild probe;
-    OpenProbeSink(SinkFile, &probe);
-    StartProbe(0, &probe);
-    PumpMessages(2000);
-    ULONGLONG msStart = CpuMilliseconds(probe.pi.hProcess);
-    PumpMessages(cSeconds * 1000);
-    ULONGLONG msCpu = CpuMilliseconds(probe.pi.hProcess) - msStart;
+  public:
+    BenchChild() = default;
+    BenchChild(const BenchChild &) = delete;
+    BenchChild &operator=(const BenchChild &) = delete;
+    ~BenchChild() { End(); }
+
+    bool Start(const char *pszMode)
+    {
+        char szPath[MAX_PATH];
+        DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
+        if (cch == 0 || cch >= sizeof szPath)
+            return false;
+        std::string cmdline = std::string("\"") + szPath + "\" " + pszMode;
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        return CreateProcessA(szPath, &cmdline[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &m_pi) !=
+               FALSE;
+    }
+    HANDLE Process() const { return m_pi.hProcess; }
+    DWORD ProcessId() const { return m_pi.dwProcessId; }
+    void End()
+    {
+        if (m_pi.hProcess == NULL)
+            return;
+        TerminateProcess(m_pi.hProcess, 1);
+        WaitForSingleObject(m_pi.hProcess, 5000);
+        CloseHandle(m_pi.hProcess);
+        CloseHandle(m_pi.hThread);
+        m_pi = {};
+    }
+
+  private:
+    PROCESS_INFORMATION m_pi = {};
+};
+
+// winprobe.exe with its stdout on a file, stopped and its file removed
+// however the bench leaves the scope.
+class ProbeProcess
+{
+  public:
+    ProbeProcess() = default;
+    ProbeProcess(const ProbeProcess &) = delete;
+    ProbeProcess &operator=(const ProbeProcess &) = delete;
+    ~ProbeProcess() { Stop(); }
+
+    bool Start()
+    {
+        OpenProbeSink(SinkFile, &m_child);
+        m_fOpen = true;
+        return StartProbe(0, &m_child);
+    }
+    HANDLE Process() const { return m_child.pi.hProcess; }
+    DWORD ProcessId() const { return m_child.pi.dwProcessId; }
+    // Ends it, and hands back what it printed.
+    const std::string &Stop()
+    {
+        // StopProbe also closes the sink of a probe that did not start.
+        if (m_fOpen)
+            StopProbe(&m_child);
+        m_fOpen = false;
+        return m_child.reader.text;
+    }
+
+  private:
+    ProbeChild m_child;
+    bool m_fOpen = false;
+};
+
+ULONGLONG FileTimeTicks(FILETIME ft)
+{
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = ft.dwLowDateTime;
+    ticks.HighPart = ft.dwHighDateTime;
+    return ticks.QuadPart;
+}
+
+struct ThreadsCpu {
+    ULONGLONG ticks; // 100 ns
+    int cThreads;
+};
+
+// The CPU time of every thread the process has now. Wine answers
+// GetProcessTimes for another process with the caller's own times, but reads
+// a thread's times from that thread; on Windows the two agree for a process
+// none of whose threads has ended.
+ThreadsCpu ReadThreadsCpu(DWORD dwProcessId)
+{
+    ThreadsCpu cpu = {0, 0};
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return cpu;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof te;
+    for (BOOL fMore = Thread32First(hSnapshot, &te); fMore; fMore = Thread32Next(hSnapshot, &te)) {
+        if (te.th32OwnerProcessID != dwProcessId)
+            continue;
+        HANDLE hThread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, te.th32ThreadID);
+        FILETIME ftCreation, ftExit, ftKernel, ftUser;
+        if (hThread != NULL && GetThreadTimes(hThread, &ftCreation, &ftExit, &ftKernel, &ftUser)) {
+            cpu.ticks += FileTimeTicks(ftKernel) + FileTimeTicks(ftUser);
+            ++cpu.cThreads;
+        }
+        if (hThread != NULL)
+            CloseHandle(hThread);
+    }
+    CloseHandle(hSnapshot);
+    return cpu;
+}
+
+SIZE_T WorkingSetKiB(HANDLE hProcess)
+{
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof pmc;
-    BOOL fMemory = GetProcessMemoryInfo(probe.pi.hProcess, &pmc, sizeof pmc) && pmc.WorkingSetSize;
-    StopProbe(&probe);
-    DestroyWindows(&hwnds);
-    DestroyWindows(&target);
+    if (!GetProcessMemoryInfo(hProcess, &pmc, sizeof pmc))
+        return 0;
+    return pmc.WorkingSetSize / 1024;
+}
 
-    double msPerHour = msCpu * 3600.0 / cSeconds;
-    printf("probe at 100 windows, over %d s: %lu ms CPU, so %.1f s an hour, %.3f%% of one core\n",
-           cSeconds, (unsigned long)msCpu, msPerHour / 1000, msPerHour / 36000.0);
-    if (fMemory)
-        printf("probe working set: %lu KiB\n", (unsigned long)(pmc.WorkingSetSize / 1024));
-    else
-        printf("probe working set: not given by this platform for another process\n");
+size_t CountOf(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+struct CpuRow {
+    int cMade, cWalked;
+    double secInterval;
+    ULONGLONG msProbe, msFloor, msIdle;
+    SIZE_T kibProbe, kibFloor, kibIdle;
+    size_t cBlocks, cBlocksOnTarget;
+    int acThreads[3];
+    bool fThreadsSteady;
+};
+
+// The probe, the floor and an idle process at once, beside cWindows windows
+// of the bench's, the cursor on the bottom one; their CPU over the same
+// cSeconds. False where a window or a process could not be made.
+bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
+{
+    BenchWindows windows;
+    HWND hwndTarget = MakeTilesAboveTarget(cWindows - 1, "target", &windows);
+    if (hwndTarget == NULL) {
+        printf("%8d: the platform refused some of the windows\n", cWindows);
+        return false;
+    }
+    POINT ptTarget = CenterPoint(0, 0);
+    Walk walk = {ptTarget, 0, NULL};
+    EnumWindows(WalkProc, (LPARAM)&walk);
+    if (!PlaceCursor(ptTarget) || walk.hwndHit != hwndTarget) {
+        printf("%8d: the cursor is not on the bench's bottom window\n", cWindows);
+        return false;
+    }
+
+    ProbeProcess probe;
+    BenchChild floor, idle;
+    // Half a second apart: the probe's and the floor's hit tests then do not
+    // queue at the wineserver behind each other's.
+    bool fStarted = probe.Start();
+    if (fStarted) {
+        PumpMessages(500);
+        fStarted = floor.Start("--floor") && idle.Start("--idle");
+    }
+    if (!fStarted) {
+        printf("%8d: a process did not start (error %lu)\n", cWindows, GetLastError());
+        return false;
+    }
+    // Past each process's start and first cycle.
+    PumpMessages(3000);
+    HANDLE ahProcess[] = {probe.Process(), floor.Process(), idle.Process()};
+    DWORD adwProcessId[] = {probe.ProcessId(), floor.ProcessId(), idle.ProcessId()};
+    ThreadsCpu aStart[3], aEnd[3];
+    ULONGLONG msTickStart = GetTickCount64();
+    for (int i = 0; i < 3; ++i)
+        aStart[i] = ReadThreadsCpu(adwProcessId[i]);
+    PumpMessages((DWORD)cSeconds * 1000);
+    for (int i = 0; i < 3; ++i)
+        aEnd[i] = ReadThreadsCpu(adwProcessId[i]);
+    pRow->secInterval = (double)(GetTickCount64() - msTickStart) / 1000.0;
+    pRow->kibProbe = WorkingSetKiB(ahProcess[0]);
+    pRow->kibFloor = WorkingSetKiB(ahProcess[1]);
+    pRow->kibIdle = WorkingSetKiB(ahProcess[2]);
+
+    DWORD dwStillActive[3] = {};
+    for (int i = 0; i < 3; ++i)
+        GetExitCodeProcess(ahProcess[i], &dwStillActive[i]);
+    const std::string &text = probe.Stop();
+    if (dwStillActive[0] != STILL_ACTIVE || dwStillActive[1] != STILL_ACTIVE ||
+        dwStillActive[2] != STILL_ACTIVE) {
+        printf("%8d: a process ended during the run\n", cWindows);
+        return false;
+    }
+
+    // A block the stop cut short counts only up to its last whole line.
+    std::string lines = text.substr(0, text.rfind('\n') + 1);
+    char szHwndLine[32];
+    snprintf(szHwndLine, sizeof szHwndLine, "HWND: %08lX\r\n", HandleToULong(hwndTarget));
+    pRow->cMade = (int)windows.hwnds.size();
+    pRow->cWalked = walk.cWalked;
+    pRow->msProbe = (aEnd[0].ticks - aStart[0].ticks) / 10000;
+    pRow->msFloor = (aEnd[1].ticks - aStart[1].ticks) / 10000;
+    pRow->msIdle = (aEnd[2].ticks - aStart[2].ticks) / 10000;
+    pRow->fThreadsSteady = true;
+    for (int i = 0; i < 3; ++i) {
+        pRow->acThreads[i] = aEnd[i].cThreads;
+        if (aStart[i].cThreads != aEnd[i].cThreads || aEnd[i].cThreads == 0)
+            pRow->fThreadsSteady = false;
+    }
+    pRow->cBlocks = CountOf(lines, "HWND: ");
+    pRow->cBlocksOnTarget = CountOf(lines, szHwndLine);
+    return true;
+}
+
+double Ratio(ULONGLONG msPart, ULONGLONG msWhole)
+{
+    return msWhole == 0 ? 0.0 : (double)msPart / (double)msWhole;
+}
+
+void ReportProcessCpu(int cSeconds)
+{
+    printf("\nthe probe process beside its floor: CPU in ms of three processes running at once\n"
+           "under one wineserver over the same interval, the cursor on the bench's bottom "
+           "window\n"
+           "(probe: winprobe.exe, stdout on a file; floor: its loop without the report; idle: "
+           "only sleeps)\n");
+    printf("%8s %8s %6s %8s %8s %8s %12s %11s\n", "windows", "walked", "s", "probe", "floor",
+           "idle", "probe/floor", "idle/floor");
+    std::vector<CpuRow> rows;
+    for (int cWindows : {100, 1000}) {
+        CpuRow row;
+        if (!MeasureCpu(cWindows, cSeconds, &row))
+            continue;
+        printf("%8d %8d %6.1f %8lu %8lu %8lu %12.3f %11.3f\n", row.cMade, row.cWalked,
+               row.secInterval, (unsigned long)row.msProbe, (unsigned long)row.msFloor,
+               (unsigned long)row.msIdle, Ratio(row.msProbe, row.msFloor),
+               Ratio(row.msIdle, row.msFloor));
+        if (!row.fThreadsSteady)
+            printf("%8s a process's threads came or went: its figure misses the ones gone\n", "");
+        rows.push_back(row);
+    }
+    printf("the probe's blocks, those about the bottom window, the threads of probe, floor and "
+           "idle,\nand their working sets at the end (0: not given for another process)\n");
+    printf("%8s %8s %10s %10s %10s %10s %10s\n", "windows", "blocks", "on target", "threads",
+           "probe KiB", "floor KiB", "idle KiB");
+    for (const CpuRow &row : rows) {
+        char szThreads[40];
+        snprintf(szThreads, sizeof szThreads, "%d/%d/%d", row.acThreads[0], row.acThreads[1],
+                 row.acThreads[2]);
+        printf("%8d %8lu %10lu %10s %10lu %10lu %10lu\n", row.cMade, (unsigned long)row.cBlocks,
+               (unsigned long)row.cBlocksOnTarget, szThreads, (unsigned long)row.kibProbe,
+               (unsigned long)row.kibFloor, (unsigned long)row.kibIdle);
+    }
 }
 
 // For a heap trace: the probe's cycle and the bare enumeration, K times
 // each, between markers.
 void AllocPhases(int k)
 {
-    std::vector<HWND> hwnds = MakeWindows(99);
-    std::vector<HWND> target = CreateWindows(
-        {{"WinprobeBenchTarget", "target", WS_POPUP, 0, CenterRect(-100, -80, 100, 80)}});
+    BenchWindows windows;
+    MakeTilesAboveTarget(99, "target", &windows);
     SinkReader reader;
     RedirectStdoutToSink(SinkFile, &reader);
     ptCursor = CenterPoint(0, 0);
@@ -200,8 +493,13 @@ void AllocPhases(int k)
     OutputDebugStringA("winprobe-bench: floor ends");
     RestoreStdout();
     CloseSink(&reader);
-    DestroyWindows(&hwnds);
-    DestroyWindows(&target);
+}
+
+int Usage()
+{
+    fprintf(stderr, "usage: winprobe_bench [--windows N] [--cpu-seconds S]\n"
+                    "       winprobe_bench --floor | --idle | --alloc-phases K\n");
+    return 2;
 }
 
 } // namespace
@@ -209,16 +507,27 @@ void AllocPhases(int k)
 int main(int argc, char *argv[])
 {
     int cMostWindows = 10000, cCpuSeconds = 60;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
+        if (option == "--floor")
+            return RunFloor();
+        if (option == "--idle")
+            return RunIdle();
+        if (i + 1 == argc)
+            return Usage();
+        int nValue = atoi(argv[++i]);
+        if (nValue <= 0)
+            return Usage();
         if (option == "--alloc-phases") {
-            AllocPhases(atoi(argv[i + 1]));
+            AllocPhases(nValue);
             return 0;
         }
         if (option == "--windows")
-            cMostWindows = atoi(argv[i + 1]);
+            cMostWindows = nValue;
         else if (option == "--cpu-seconds")
-            cCpuSeconds = atoi(argv[i + 1]);
+            cCpuSeconds = nValue;
+        else
+            return Usage();
     }
     setvbuf(stdout, NULL, _IONBF, 0);
 
@@ -235,15 +544,17 @@ int main(int argc, char *argv[])
             printf("the platform refused window %d of %d\n", row.cMade + 1, row.cAsked);
     }
 
-    std::vector<HWND> target = CreateWindows({{"WinprobeBenchTarget", "a title of ordinary length",
-                                               WS_POPUP, 0, CenterRect(-100, -80, 100, 80)}});
-    printf("\n(d) one report block, median in microseconds\n");
-    for (Sink sink : {SinkFile, SinkPipe, SinkConsole})
-        printf("%8s %12.1f\n", SinkName(sink), MeasureReport(sink, target[0]));
-    DestroyWindows(&target);
+    {
+        BenchWindows target;
+        target.hwnds = CreateWindows({{"WinprobeBenchTarget", "a title of ordinary length",
+                                       WS_POPUP, 0, CenterRect(-100, -80, 100, 80)}});
+        printf("\n(d) one report block, median in microseconds\n");
+        for (Sink sink : {SinkFile, SinkPipe, SinkConsole})
+            printf("%8s %12.1f\n", SinkName(sink), MeasureReport(sink, target.hwnds[0]));
+    }
 
     printf("\n");
     ReportExe();
-    ReportProbeCpu(cCpuSeconds);
+    ReportProcessCpu(cCpuSeconds);
     return 0;
 }

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The benchmark: what winprobe costs next to the platform's own floor, and
 # what it allocates per cycle. Arguments go to winprobe_bench: --windows N
-# for the largest count (10000), --cpu-seconds S for the CPU run (60).
+# for the largest count (10000), --cpu-seconds S for each of the two runs of
+# the probe process beside its floor (60; the whole script then takes about
+# five minutes). Longer runs steady the ratio at 100 windows, whose CPU
+# figures are tens of milliseconds: --cpu-seconds 300 takes about 13.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +19,8 @@ bin=build/$WINPROBE_PRESET/bin
 
 echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)," \
     "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo); $("$WINPROBE_WINE" --version), $WINPROBE_ARCH build"
+# What else keeps the machine busy moves the absolute figures.
+echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 # In the background, so that a signal reaches the clean-up at once.
 "$WINPROBE_WINE" "$bin/winprobe_bench.exe" "$@" &
 wait $!
@@ -36,3 +41,4 @@ awk '
             n["probe"] / 1000, n["floor"] / 1000
     }' "$trace"
 rm -f "$trace"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg); the script took $SECONDS s"
