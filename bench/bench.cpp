@@ -13,9 +13,10 @@
 //       OutputDebugString for a heap trace
 #include "output.h"
 #include "probe.h"
-#include "probechild.h"
 #include "report.h"
-#include "testsupport.h"
+#include "support/capture.h"
+#include "support/child.h"
+#include "support/screen.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -87,35 +88,14 @@ int RunIdle()
         Sleep(1000);
 }
 
-// The bench's windows, destroyed however the bench leaves the scope.
-struct BenchWindows {
-    std::vector<HWND> hwnds;
-
-    BenchWindows() = default;
-    BenchWindows(const BenchWindows &) = delete;
-    BenchWindows &operator=(const BenchWindows &) = delete;
-    ~BenchWindows() { DestroyWindows(&hwnds); }
-};
-
-// Up to cWindows tiles: CreateWindows stops at the first the platform
-// refuses (Windows' default quota is 10,000 USER objects a process, its
-// windows among them), and the list keeps only those made.
-void MakeWindows(int cWindows, BenchWindows *pWindows)
-{
-    pWindows->hwnds = CreateWindows(SmallHiddenWindows(cWindows, "WinprobeBench"));
-    std::vector<HWND> &hwnds = pWindows->hwnds;
-    hwnds.erase(std::remove(hwnds.begin(), hwnds.end(), (HWND)NULL), hwnds.end());
-}
-
 // cTiles tiles with a visible target below them all, at the screen's centre:
 // a hit test there walks every tile before it finds the target.
-HWND MakeTilesAboveTarget(int cTiles, const char *pszTitle, BenchWindows *pWindows)
+std::vector<TestWindow> TilesAboveTarget(int cTiles, const char *pszTitle)
 {
     std::vector<TestWindow> windows = SmallHiddenWindows(cTiles, "WinprobeBench");
     windows.push_back({"WinprobeBenchTarget", pszTitle, WS_POPUP | WS_VISIBLE, 0,
                        CenterRect(-100, -80, 100, 80)});
-    pWindows->hwnds = CreateWindows(windows);
-    return pWindows->hwnds.back();
+    return windows;
 }
 
 BOOL CALLBACK CountProc(HWND, LPARAM lParam)
@@ -150,8 +130,9 @@ struct EnumRow {
 
 EnumRow MeasureEnumeration(int cWindows)
 {
-    BenchWindows windows;
-    MakeWindows(cWindows, &windows);
+    // Up to cWindows tiles: Windows' default quota is 10,000 USER objects a
+    // process, its windows among them, and TestWindows stops at a refusal.
+    TestWindows windows(SmallHiddenWindows(cWindows, "WinprobeBench"));
     int cWalked = 0;
     EnumWindows(CountProc, (LPARAM)&cWalked);
     std::vector<double> hit, floor, query;
@@ -169,8 +150,7 @@ EnumRow MeasureEnumeration(int cWindows)
         query.push_back(TimeOnce([&pt] { GetAncestor(WindowFromPoint(pt), GA_ROOT); }));
         QueryPerformanceCounter(&t1);
     } while (hit.size() < 21 || (Microseconds(t0, t1) < 3e6 && hit.size() < 20001));
-    return {cWindows,     (int)windows.hwnds.size(), cWalked, Median(hit), Median(floor),
-            Median(query)};
+    return {cWindows, (int)windows.Made(), cWalked, Median(hit), Median(floor), Median(query)};
 }
 
 // Empties a pipe as fast as it fills, until its writer closes it.
@@ -185,20 +165,18 @@ DWORD WINAPI DrainPipe(void *pvRead)
 
 double MeasureReport(Sink sink, HWND hwnd)
 {
-    SinkReader reader;
-    RedirectStdoutToSink(sink, &reader);
+    StdoutCapture capture(sink);
     HANDLE hDrain = NULL;
     if (sink == SinkPipe)
-        hDrain = CreateThread(NULL, 0, DrainPipe, reader.hRead, 0, NULL);
+        hDrain = CreateThread(NULL, 0, DrainPipe, capture.Reader().ReadEnd(), 0, NULL);
     std::vector<double> times;
     for (int i = 0; i < 301; ++i)
         times.push_back(TimeOnce([hwnd] { PrintWindowInfo(hwnd); }));
-    RestoreStdout(); // closes the pipe's last write end
+    capture.Restore(); // closes the pipe's last write end
     if (hDrain) {
         WaitForSingleObject(hDrain, INFINITE);
         CloseHandle(hDrain);
     }
-    CloseSink(&reader);
     return Median(times);
 }
 
@@ -211,78 +189,6 @@ void ReportExe()
     }
     printf("winprobe.exe: %lu bytes (%.1f KiB)\n", fad.nFileSizeLow, fad.nFileSizeLow / 1024.0);
 }
-
-// A copy of this program as a child process, ended and closed however the
-// bench leaves the scope.
-class BenchChild
-{
-  public:
-    BenchChild() = default;
-    BenchChild(const BenchChild &) = delete;
-    BenchChild &operator=(const BenchChild &) = delete;
-    ~BenchChild() { End(); }
-
-    bool Start(const char *pszMode)
-    {
-        char szPath[MAX_PATH];
-        DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
-        if (cch == 0 || cch >= sizeof szPath)
-            return false;
-        std::string cmdline = std::string("\"") + szPath + "\" " + pszMode;
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        return CreateProcessA(szPath, &cmdline[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &m_pi) !=
-               FALSE;
-    }
-    HANDLE Process() const { return m_pi.hProcess; }
-    DWORD ProcessId() const { return m_pi.dwProcessId; }
-    void End()
-    {
-        if (m_pi.hProcess == NULL)
-            return;
-        TerminateProcess(m_pi.hProcess, 1);
-        WaitForSingleObject(m_pi.hProcess, 5000);
-        CloseHandle(m_pi.hProcess);
-        CloseHandle(m_pi.hThread);
-        m_pi = {};
-    }
-
-  private:
-    PROCESS_INFORMATION m_pi = {};
-};
-
-// winprobe.exe with its stdout on a file, stopped and its file removed
-// however the bench leaves the scope.
-class ProbeProcess
-{
-  public:
-    ProbeProcess() = default;
-    ProbeProcess(const ProbeProcess &) = delete;
-    ProbeProcess &operator=(const ProbeProcess &) = delete;
-    ~ProbeProcess() { Stop(); }
-
-    bool Start()
-    {
-        OpenProbeSink(SinkFile, &m_child);
-        m_fOpen = true;
-        return StartProbe(0, &m_child);
-    }
-    HANDLE Process() const { return m_child.pi.hProcess; }
-    DWORD ProcessId() const { return m_child.pi.dwProcessId; }
-    // Ends it, and hands back what it printed.
-    const std::string &Stop()
-    {
-        // StopProbe also closes the sink of a probe that did not start.
-        if (m_fOpen)
-            StopProbe(&m_child);
-        m_fOpen = false;
-        return m_child.reader.text;
-    }
-
-  private:
-    ProbeChild m_child;
-    bool m_fOpen = false;
-};
 
 ULONGLONG FileTimeTicks(FILETIME ft)
 {
@@ -357,8 +263,8 @@ struct CpuRow {
 // cSeconds. False where a window or a process could not be made.
 bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
 {
-    BenchWindows windows;
-    HWND hwndTarget = MakeTilesAboveTarget(cWindows - 1, "target", &windows);
+    TestWindows windows(TilesAboveTarget(cWindows - 1, "target"));
+    HWND hwndTarget = windows.Handles().back();
     if (hwndTarget == NULL) {
         printf("%8d: the platform refused some of the windows\n", cWindows);
         return false;
@@ -371,14 +277,15 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
         return false;
     }
 
-    ProbeProcess probe;
-    BenchChild floor, idle;
+    ProbeChild probe(SinkFile);
+    ChildProcess floor, idle;
+    const std::string self = ProgramPath("winprobe_bench.exe");
     // Half a second apart: the probe's and the floor's hit tests then do not
     // queue at the wineserver behind each other's.
     bool fStarted = probe.Start();
     if (fStarted) {
         PumpMessages(500);
-        fStarted = floor.Start("--floor") && idle.Start("--idle");
+        fStarted = floor.Start(self, "--floor", NULL, 0) && idle.Start(self, "--idle", NULL, 0);
     }
     if (!fStarted) {
         printf("%8d: a process did not start (error %lu)\n", cWindows, GetLastError());
@@ -386,8 +293,8 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     }
     // Past each process's start and first cycle.
     PumpMessages(3000);
-    HANDLE ahProcess[] = {probe.Process(), floor.Process(), idle.Process()};
-    DWORD adwProcessId[] = {probe.ProcessId(), floor.ProcessId(), idle.ProcessId()};
+    HANDLE ahProcess[] = {probe.process.Handle(), floor.Handle(), idle.Handle()};
+    DWORD adwProcessId[] = {probe.process.Id(), floor.Id(), idle.Id()};
     ThreadsCpu aStart[3], aEnd[3];
     ULONGLONG msTickStart = GetTickCount64();
     for (int i = 0; i < 3; ++i)
@@ -403,7 +310,8 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     DWORD dwStillActive[3] = {};
     for (int i = 0; i < 3; ++i)
         GetExitCodeProcess(ahProcess[i], &dwStillActive[i]);
-    const std::string &text = probe.Stop();
+    probe.Stop();
+    const std::string &text = probe.Text();
     if (dwStillActive[0] != STILL_ACTIVE || dwStillActive[1] != STILL_ACTIVE ||
         dwStillActive[2] != STILL_ACTIVE) {
         printf("%8d: a process ended during the run\n", cWindows);
@@ -414,7 +322,7 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     std::string lines = text.substr(0, text.rfind('\n') + 1);
     char szHwndLine[32];
     snprintf(szHwndLine, sizeof szHwndLine, "HWND: %08lX\r\n", HandleToULong(hwndTarget));
-    pRow->cMade = (int)windows.hwnds.size();
+    pRow->cMade = (int)windows.Made();
     pRow->cWalked = walk.cWalked;
     pRow->msProbe = (aEnd[0].ticks - aStart[0].ticks) / 10000;
     pRow->msFloor = (aEnd[1].ticks - aStart[1].ticks) / 10000;
@@ -475,10 +383,8 @@ void ReportProcessCpu(int cSeconds)
 // each, between markers.
 void AllocPhases(int k)
 {
-    BenchWindows windows;
-    MakeTilesAboveTarget(99, "target", &windows);
-    SinkReader reader;
-    RedirectStdoutToSink(SinkFile, &reader);
+    TestWindows windows(TilesAboveTarget(99, "target"));
+    StdoutCapture capture(SinkFile);
     ptCursor = CenterPoint(0, 0);
     POINT pt = ptCursor;
     for (int i = 0; i < 3; ++i)
@@ -491,8 +397,6 @@ void AllocPhases(int k)
     for (int i = 0; i < k; ++i)
         EnumWindows(FloorProc, (LPARAM)&pt);
     OutputDebugStringA("winprobe-bench: floor ends");
-    RestoreStdout();
-    CloseSink(&reader);
 }
 
 int Usage()
@@ -545,12 +449,11 @@ int main(int argc, char *argv[])
     }
 
     {
-        BenchWindows target;
-        target.hwnds = CreateWindows({{"WinprobeBenchTarget", "a title of ordinary length",
-                                       WS_POPUP, 0, CenterRect(-100, -80, 100, 80)}});
+        TestWindows target({{"WinprobeBenchTarget", "a title of ordinary length", WS_POPUP, 0,
+                             CenterRect(-100, -80, 100, 80)}});
         printf("\n(d) one report block, median in microseconds\n");
         for (Sink sink : {SinkFile, SinkPipe, SinkConsole})
-            printf("%8s %12.1f\n", SinkName(sink), MeasureReport(sink, target.hwnds[0]));
+            printf("%8s %12.1f\n", SinkName(sink), MeasureReport(sink, target[0]));
     }
 
     printf("\n");
