@@ -108,6 +108,15 @@ def check(folder, extra=()):
 
 
 failures = []
+
+
+def expect_caught(what, result, words):
+    caught = result.returncode == 1 and words in result.stderr
+    print(f"{'caught' if caught else 'MISSED'}: {what}")
+    if not caught:
+        failures.append(f"{what}: exit {result.returncode}, {result.stderr.strip()!r}")
+
+
 with tempfile.TemporaryDirectory() as temp:
     temp = pathlib.Path(temp)
     whole = temp / "whole"
@@ -128,21 +137,14 @@ with tempfile.TemporaryDirectory() as temp:
             failures.append(f"{what}: the change found nothing to change in {name}")
             continue
         path.write_text(broken)
-        result = check(folder)
-        caught = result.returncode == 1 and words in result.stderr
-        print(f"{'caught' if caught else 'MISSED'}: {what}")
-        if not caught:
-            failures.append(f"{what}: exit {result.returncode}, {result.stderr.strip()!r}")
+        expect_caught(what, check(folder), words)
 
     # An exe whose version resource is not the project's version.
     folder = temp / "version"
     folder.mkdir()
     copy(folder)
-    result = check(folder, ["--version", "9.9.9"])
-    caught = result.returncode == 1 and f"version resource says {version}" in result.stderr
-    print(f"{'caught' if caught else 'MISSED'}: exe of another version")
-    if not caught:
-        failures.append(f"exe of another version: {result.stderr.strip()!r}")
+    expect_caught("exe of another version", check(folder, ["--version", "9.9.9"]),
+                  f"version resource says {version}")
 
     # An exe without a version resource (its signature broken) in the zip.
     folder = temp / "no-resource"
@@ -156,11 +158,7 @@ with tempfile.TemporaryDirectory() as temp:
             if info.filename.endswith(".exe"):
                 data = data.replace(b"\xbd\x04\xef\xfe", b"\0\0\0\0")
             archive.writestr(info, data)
-    result = check(folder)
-    caught = result.returncode == 1 and "version resource says None" in result.stderr
-    print(f"{'caught' if caught else 'MISSED'}: exe without a version resource")
-    if not caught:
-        failures.append(f"exe without a version resource: {result.stderr.strip()!r}")
+    expect_caught("exe without a version resource", check(folder), "version resource says None")
 
 for failure in failures:
     print(f"test_release_files_faults: {failure}", file=sys.stderr)
