@@ -26,7 +26,6 @@ class SinkReader
     SinkReader(const SinkReader &) = delete;
     SinkReader &operator=(const SinkReader &) = delete;
 
-    Sink Kind() const { return m_sink; }
     HANDLE WriteEnd() const { return m_hWrite; }
     HANDLE ReadEnd() const { return m_hRead; }
     // Once the writer holds its own copy, so that a pipe ends with it.
