@@ -2,9 +2,10 @@
 # The benchmark: what winprobe costs next to the platform's own floor, and
 # what it allocates per cycle. Arguments go to winprobe_bench: --windows N
 # for the largest count (10000), --cpu-seconds S for each of the two runs of
-# the probe process beside its floor (60; the whole script then takes about
-# five minutes). Longer runs steady the ratio at 100 windows, whose CPU
-# figures are tens of milliseconds: --cpu-seconds 300 takes about 13.
+# the probe process beside its floor (60; the whole script then takes four
+# to five minutes). Longer runs steady the ratios, whose CPU figures come in
+# 10 ms steps under Wine, some 20 to 40 of them a minute at 100 windows:
+# --cpu-seconds 300 takes about 12.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
