@@ -19,7 +19,6 @@
 #include "support/screen.h"
 
 #include <psapi.h>
-#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -190,47 +189,6 @@ void ReportExe()
     printf("winprobe.exe: %lu bytes (%.1f KiB)\n", fad.nFileSizeLow, fad.nFileSizeLow / 1024.0);
 }
 
-ULONGLONG FileTimeTicks(FILETIME ft)
-{
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = ft.dwLowDateTime;
-    ticks.HighPart = ft.dwHighDateTime;
-    return ticks.QuadPart;
-}
-
-struct ThreadsCpu {
-    ULONGLONG ticks; // 100 ns
-    int cThreads;
-};
-
-// The CPU time of every thread the process has now. Wine answers
-// GetProcessTimes for another process with the caller's own times, but reads
-// a thread's times from that thread; on Windows the two agree for a process
-// none of whose threads has ended.
-ThreadsCpu ReadThreadsCpu(DWORD dwProcessId)
-{
-    ThreadsCpu cpu = {0, 0};
-    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnapshot == INVALID_HANDLE_VALUE)
-        return cpu;
-    THREADENTRY32 te = {};
-    te.dwSize = sizeof te;
-    for (BOOL fMore = Thread32First(hSnapshot, &te); fMore; fMore = Thread32Next(hSnapshot, &te)) {
-        if (te.th32OwnerProcessID != dwProcessId)
-            continue;
-        HANDLE hThread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, te.th32ThreadID);
-        FILETIME ftCreation, ftExit, ftKernel, ftUser;
-        if (hThread != NULL && GetThreadTimes(hThread, &ftCreation, &ftExit, &ftKernel, &ftUser)) {
-            cpu.ticks += FileTimeTicks(ftKernel) + FileTimeTicks(ftUser);
-            ++cpu.cThreads;
-        }
-        if (hThread != NULL)
-            CloseHandle(hThread);
-    }
-    CloseHandle(hSnapshot);
-    return cpu;
-}
-
 SIZE_T WorkingSetKiB(HANDLE hProcess)
 {
     PROCESS_MEMORY_COUNTERS pmc = {};
@@ -295,13 +253,13 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     PumpMessages(3000);
     HANDLE ahProcess[] = {probe.process.Handle(), floor.Handle(), idle.Handle()};
     DWORD adwProcessId[] = {probe.process.Id(), floor.Id(), idle.Id()};
-    ThreadsCpu aStart[3], aEnd[3];
+    ProcessCpu aStart[3], aEnd[3];
     ULONGLONG msTickStart = GetTickCount64();
     for (int i = 0; i < 3; ++i)
-        aStart[i] = ReadThreadsCpu(adwProcessId[i]);
+        aStart[i] = CpuOf(adwProcessId[i]);
     PumpMessages((DWORD)cSeconds * 1000);
     for (int i = 0; i < 3; ++i)
-        aEnd[i] = ReadThreadsCpu(adwProcessId[i]);
+        aEnd[i] = CpuOf(adwProcessId[i]);
     pRow->secInterval = (double)(GetTickCount64() - msTickStart) / 1000.0;
     pRow->kibProbe = WorkingSetKiB(ahProcess[0]);
     pRow->kibFloor = WorkingSetKiB(ahProcess[1]);

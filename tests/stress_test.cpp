@@ -261,9 +261,9 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     ASSERT_FALSE(probe.Text().empty());
 
     auto cpuOverTenCycles = [&probe] {
-        ULONGLONG msBefore = CpuMilliseconds(probe.process.Handle());
+        ULONGLONG ticksBefore = CpuOf(probe.process.Id()).ticks;
         PumpMessages(10000);
-        return CpuMilliseconds(probe.process.Handle()) - msBefore;
+        return (CpuOf(probe.process.Id()).ticks - ticksBefore) / 10000;
     };
     ULONGLONG msRead = cpuOverTenCycles();
     probe.reader.CloseReadEnd();

@@ -1,5 +1,7 @@
 #include "support/child.h"
 
+#include <tlhelp32.h>
+
 std::string ProgramPath(const char *pszExe)
 {
     char szPath[MAX_PATH];
@@ -97,11 +99,31 @@ bool RunningOnWine()
     return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
 }
 
-ULONGLONG CpuMilliseconds(HANDLE hProcess)
+static ULONGLONG Ticks(FILETIME ft)
 {
-    FILETIME ftCreation, ftExit, ftKernel, ftUser;
-    GetProcessTimes(hProcess, &ftCreation, &ftExit, &ftKernel, &ftUser);
-    ULARGE_INTEGER kernel = {{ftKernel.dwLowDateTime, ftKernel.dwHighDateTime}};
-    ULARGE_INTEGER user = {{ftUser.dwLowDateTime, ftUser.dwHighDateTime}};
-    return (kernel.QuadPart + user.QuadPart) / 10000;
+    return (ULONGLONG)ft.dwHighDateTime << 32 | ft.dwLowDateTime;
+}
+
+ProcessCpu CpuOf(DWORD dwProcessId)
+{
+    ProcessCpu cpu = {0, 0};
+    HANDLE hSnapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnapshot == INVALID_HANDLE_VALUE)
+        return cpu;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof te;
+    for (BOOL fMore = Thread32First(hSnapshot, &te); fMore; fMore = Thread32Next(hSnapshot, &te)) {
+        if (te.th32OwnerProcessID != dwProcessId)
+            continue;
+        HANDLE hThread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, te.th32ThreadID);
+        FILETIME ftCreation, ftExit, ftKernel, ftUser;
+        if (hThread != NULL && GetThreadTimes(hThread, &ftCreation, &ftExit, &ftKernel, &ftUser)) {
+            cpu.ticks += Ticks(ftKernel) + Ticks(ftUser);
+            ++cpu.cThreads;
+        }
+        if (hThread != NULL)
+            CloseHandle(hThread);
+    }
+    CloseHandle(hSnapshot);
+    return cpu;
 }

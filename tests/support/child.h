@@ -76,5 +76,13 @@ bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError);
 
 bool RunningOnWine();
 
-// CPU time the process has used so far, in milliseconds.
-ULONGLONG CpuMilliseconds(HANDLE hProcess);
+// The CPU time a process's threads have used so far, in 100 ns ticks, and
+// how many threads it has. Wine answers GetProcessTimes for another process
+// with the caller's own times, but reads a thread's times from that thread;
+// on Windows the sum is the process's own figure while none of its threads
+// has ended.
+struct ProcessCpu {
+    ULONGLONG ticks;
+    int cThreads;
+};
+ProcessCpu CpuOf(DWORD dwProcessId);
