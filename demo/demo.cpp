@@ -10,7 +10,7 @@
 // the probe's lines does, and the console applies every write whole: the two
 // never split each other's lines, as two programs writing to one terminal
 // would.
-#include "support/screen.h"
+#include "support/child.h"
 
 #include <windows.h>
 
@@ -63,17 +63,12 @@ static void NextStop(void)
 // standard handles.
 static BOOL StartProbe(PROCESS_INFORMATION *ppi)
 {
-    char szPath[MAX_PATH + 16];
-    DWORD cch = GetModuleFileNameA(NULL, szPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH)
-        return FALSE;
-    char *pszName = strrchr(szPath, '\\');
-    strcpy(pszName ? pszName + 1 : szPath, "winprobe.exe");
+    const std::string path = ProgramPath("winprobe.exe");
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    if (CreateProcessA(szPath, NULL, NULL, NULL, TRUE, 0, NULL, NULL, &si, ppi))
+    if (CreateProcessA(path.c_str(), NULL, NULL, NULL, TRUE, 0, NULL, NULL, &si, ppi))
         return TRUE;
-    Say("demo: %s does not start (error %lu)", szPath, GetLastError());
+    Say("demo: %s does not start (error %lu)", path.c_str(), GetLastError());
     return FALSE;
 }
 
