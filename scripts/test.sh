@@ -28,7 +28,7 @@ winprobe_choose_build
 winprobe_build
 winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
 if [ "$desktop" = windows ]; then
-    winenv_start_shell "build/$WINPROBE_PRESET/bin/winprobe_desktop.exe"
+    winenv_start_shell "build/$WINPROBE_PRESET/bin/winprobe_helper.exe" desktop
 fi
 echo "winprobe: the suite runs against build/$WINPROBE_PRESET ($WINPROBE_ARCH)" \
     "on the $desktop desktop ($WINENV_SCREEN), and checks the 32-bit" \

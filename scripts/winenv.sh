@@ -7,7 +7,8 @@
 #                             and waits for them
 #   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
 #                             script ends, however it ends
-#   winenv_start_shell EXE    starts a program that puts up shell windows and
+#   winenv_start_shell EXE [ARG...]
+#                             starts a program that puts up shell windows and
 #                             prints "ready" once they stand; winenv_stop ends
 #                             it first
 # WINENV_SCREEN is the size of the screen programs see; 1280x1024 where the
@@ -103,12 +104,12 @@ winenv_stop_server() {
 winenv_start_shell() {
     local log tries
     log=$(mktemp)
-    "$WINPROBE_WINE" "$1" >"$log" 2>&1 &
+    "$WINPROBE_WINE" "$@" >"$log" 2>&1 &
     WINENV_SHELL_PID=$!
     for tries in $(seq 300); do
         grep -q '^ready' "$log" && break
         if ! kill -0 "$WINENV_SHELL_PID" 2>/dev/null || [ "$tries" = 300 ]; then
-            echo "winenv: $1 put up no shell windows:" >&2
+            echo "winenv: $* put up no shell windows:" >&2
             cat "$log" >&2
             rm -f "$log"
             return 1

@@ -208,8 +208,8 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     PumpMessages(500);
     const StandingWindows standing = StandingAt(kpt);
     ChildProcess churn;
-    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_churn.exe"),
-                            std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
+    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_helper.exe"),
+                            "churn " + std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
                                 std::to_string(kpt.y),
                             NULL, 0));
 
