@@ -2,15 +2,77 @@
 // run here. Checks the shipped 32-bit exe where WINPROBE_RELEASE_EXE names
 // it, otherwise the exe under test, built for this program's architecture.
 #include "support/child.h"
-#include "support/peimage.h"
 
 #include <gtest/gtest.h>
+#include <imagehlp.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 namespace
 {
+
+// An exe read as a file, for either architecture whatever this program is,
+// through the platform's own image functions.
+struct PeImage {
+    std::string bytes;
+    WORD wMachine = 0; // IMAGE_FILE_MACHINE_I386 or _AMD64
+    DWORD dwTimeDateStamp = 0;
+    WORD wMagic = 0;               // IMAGE_NT_OPTIONAL_HDR32_MAGIC or _HDR64_MAGIC
+    WORD wSubsystem = 0;           // IMAGE_SUBSYSTEM_WINDOWS_CUI for a console program
+    std::vector<std::string> dlls; // as its import directory names them
+    std::string manifest;          // "" where it has none
+};
+
+// The manifest as the loader finds it, from an image of either architecture.
+std::string ManifestOf(const std::string &path)
+{
+    HMODULE hModule = LoadLibraryExA(path.c_str(), NULL,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC hResource = hModule ? FindResourceA(hModule, MAKEINTRESOURCEA(1), RT_MANIFEST) : NULL;
+    HGLOBAL hData = hResource ? LoadResource(hModule, hResource) : NULL;
+    std::string manifest;
+    if (hData != NULL)
+        manifest.assign((const char *)LockResource(hData), SizeofResource(hModule, hResource));
+    if (hModule != NULL)
+        FreeLibrary(hModule);
+    return manifest;
+}
+
+// False where the file cannot be read or is no PE image.
+bool ReadPeImage(const std::string &path, PeImage *pImage)
+{
+    *pImage = PeImage();
+    std::ifstream file(path, std::ios::binary);
+    pImage->bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    // The file as it lies on disk, not mapped as an image.
+    void *pvBase = &pImage->bytes[0];
+    PIMAGE_NT_HEADERS pNt =
+        pImage->bytes.size() < sizeof(IMAGE_DOS_HEADER) ? NULL : ImageNtHeader(pvBase);
+    if (pNt == NULL)
+        return false;
+    pImage->wMachine = pNt->FileHeader.Machine;
+    pImage->dwTimeDateStamp = pNt->FileHeader.TimeDateStamp;
+    // Magic leads both optional headers; the subsystem's place differs.
+    pImage->wMagic = pNt->OptionalHeader.Magic;
+    if (pImage->wMagic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        pImage->wSubsystem = ((PIMAGE_NT_HEADERS32)pNt)->OptionalHeader.Subsystem;
+    else if (pImage->wMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        pImage->wSubsystem = ((PIMAGE_NT_HEADERS64)pNt)->OptionalHeader.Subsystem;
+    else
+        return false;
+    ULONG cb = 0;
+    auto pImport = (PIMAGE_IMPORT_DESCRIPTOR)ImageDirectoryEntryToDataEx(
+        pvBase, FALSE, IMAGE_DIRECTORY_ENTRY_IMPORT, &cb, NULL);
+    for (; pImport != NULL && pImport->Name != 0; ++pImport) {
+        const char *pszDll = (const char *)ImageRvaToVa(pNt, pvBase, pImport->Name, NULL);
+        pImage->dlls.push_back(pszDll ? pszDll : "");
+    }
+    pImage->manifest = ManifestOf(path);
+    return true;
+}
 
 std::string CheckedExe()
 {
@@ -128,9 +190,8 @@ TEST_F(ExeImage, IsNoLargerThanItsToolchainPromises)
 // bytes in any folder.
 TEST_F(ExeImage, HoldsNoBuildPath)
 {
-    std::string bytes(m_image.bytes.begin(), m_image.bytes.end());
     for (const char *pszDir : {WINPROBE_SOURCE_DIR, WINPROBE_BINARY_DIR})
-        EXPECT_EQ(std::string::npos, bytes.find(pszDir)) << pszDir;
+        EXPECT_EQ(std::string::npos, m_image.bytes.find(pszDir)) << pszDir;
 }
 
 #ifdef WINPROBE_PE_TIME_STAMP
