@@ -92,7 +92,7 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     if (s.sink == SinkConsole) {
         DWORD dwFirst = child.WaitForOutput(5000, [](const std::string &t) { return !t.empty(); });
         EXPECT_GE(dwFirst + 50, 1000u) << "the first block waits one second";
-        child.WaitForOutput(5000, [](const std::string &t) { return CountBlocks(t) > 3; });
+        child.WaitForOutput(5000, [](const std::string &t) { return SplitBlocks(t).size() > 3; });
     } else {
         child.WaitForOutput(
             8000, [](const std::string &t) { return t.size() - CountLineFeeds(t) >= 512; });
@@ -104,7 +104,7 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     const std::string &text = child.Text();
     KeepSample(s.pszName, text, facts);
 
-    EXPECT_GE(CountBlocks(text), 2u) << text;
+    EXPECT_GE(SplitBlocks(text).size(), 2u) << text;
     EXPECT_EQ(expected.substr(0, text.size()), text);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, s.mustShow, text);
     if (s.sink != SinkConsole) {
@@ -234,8 +234,9 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
     ASSERT_EQ(hwnds[0], WindowAt(ptFrom)) << Describe(WindowAt(ptFrom));
     ASSERT_EQ(hwnds[1], WindowAt(ptTo)) << Describe(WindowAt(ptTo));
     ASSERT_TRUE(child.Start());
-    child.WaitForOutput(
-        5000, [](const std::string &t) { return CountBlocks(t) >= 1 && CountLineFeeds(t) >= 12; });
+    child.WaitForOutput(5000, [](const std::string &t) {
+        return SplitBlocks(t).size() >= 1 && CountLineFeeds(t) >= 12;
+    });
     // Well inside the sleep that follows block 0.
     PumpMessages(300);
     ASSERT_TRUE(PlaceCursor(ptTo));
@@ -298,7 +299,7 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
         return;
     }
 
-    EXPECT_GE(CountBlocks(text), 2u);
+    EXPECT_GE(SplitBlocks(text).size(), 2u);
     EXPECT_EQ(expected.substr(0, text.size()), text);
     EXPECT_EQ(0u, text.size() % ExpectedBlock(hwnds[0], 0).size()) << "whole blocks only";
 }

@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <utility>
+
 static HWND CreateWindowIn(const char *pszClass, const char *pszTitle, DWORD dwStyle,
                            DWORD dwExStyle, RECT rect)
 {
@@ -24,8 +26,7 @@ static HWND CreateWindowIn(const char *pszClass, const char *pszTitle, DWORD dwS
 
 static void PumpWaiting(void)
 {
-    MSG msg;
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+    for (MSG msg; PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE);)
         DispatchMessageA(&msg);
 }
 
@@ -49,33 +50,25 @@ static int Churn(DWORD dwMilliseconds, POINT pt)
     for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < dwMilliseconds; ++cOperations) {
         HWND &hwnd = ahwnd[Random(16)];
         LONG x = pt.x - 8 * Random(50), y = pt.y - 8 * Random(50);
-        RECT rect = {x, y, x + 8 * (1 + Random(60)), y + 8 * (1 + Random(60))};
+        LONG cx = 8 * (1 + Random(60)), cy = 8 * (1 + Random(60));
         char szTitle[64];
         snprintf(szTitle, sizeof szTitle, Random(5) ? "churn %ld" : "churn %ld\nsecond line",
                  Random(1000));
-        switch (hwnd == NULL ? -1 : Random(6)) {
-        case -1:
+        int nOperation = hwnd == NULL ? -1 : Random(6);
+        if (nOperation < 0)
             hwnd = CreateWindowIn("WinprobeChurn", szTitle, WS_POPUP | (Random(2) ? WS_VISIBLE : 0),
-                                  0, rect);
-            break;
-        case 0:
-            SetWindowPos(hwnd, NULL, rect.left, rect.top, rect.right - rect.left,
-                         rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
-            break;
-        case 1:
+                                  0, {x, y, x + cx, y + cy});
+        else if (nOperation == 0)
+            SetWindowPos(hwnd, NULL, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        else if (nOperation == 1)
             SetWindowTextA(hwnd, szTitle);
-            break;
-        case 2:
+        else if (nOperation == 2)
             ShowWindow(hwnd, IsWindowVisible(hwnd) ? SW_HIDE : SW_SHOWNA);
-            break;
-        case 3:
+        else if (nOperation == 3)
             SetWindowPos(hwnd, Random(2) ? HWND_TOP : HWND_BOTTOM, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-            break;
-        default:
-            DestroyWindow(hwnd);
-            hwnd = NULL;
-        }
+        else
+            DestroyWindow(std::exchange(hwnd, (HWND)NULL));
         PumpWaiting();
     }
     for (HWND hwnd : ahwnd)
@@ -119,10 +112,9 @@ static int RaiseConsoleEvent(DWORD dwProcessId, const char *pszEvent)
     }
     // Ctrl+Break goes to the probe's own process group, Ctrl+C to the console.
     BOOL fBreak = strcmp(pszEvent, "ctrl-break") == 0;
-    return GenerateConsoleCtrlEvent(fBreak ? CTRL_BREAK_EVENT : CTRL_C_EVENT,
-                                    fBreak ? dwProcessId : 0)
-               ? 0
-               : LastError();
+    BOOL fRaised = GenerateConsoleCtrlEvent(fBreak ? CTRL_BREAK_EVENT : CTRL_C_EVENT,
+                                            fBreak ? dwProcessId : 0);
+    return fRaised ? 0 : LastError();
 }
 
 // What a Windows session has on screen before any program starts, for the
@@ -155,8 +147,7 @@ static int PutUpDesktop(void)
     PumpWaiting();
     printf("ready\n");
     fflush(stdout);
-    MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+    for (MSG msg; GetMessageA(&msg, NULL, 0, 0) > 0;)
         DispatchMessageA(&msg);
     return 0;
 }

@@ -6,13 +6,8 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <utility>
 #include <vector>
-
-const char *SinkName(Sink sink)
-{
-    static const char *const s_apszNames[] = {"File", "Pipe", "Console"};
-    return s_apszNames[sink];
-}
 
 static HANDLE NewScreenBuffer(bool fInheritable)
 {
@@ -25,9 +20,8 @@ static HANDLE NewScreenBuffer(bool fInheritable)
 void ReadyConsole()
 {
     static bool s_fReady;
-    if (s_fReady)
+    if (std::exchange(s_fReady, true))
         return;
-    s_fReady = true;
     HANDLE hTry = NewScreenBuffer(false);
     if (hTry != INVALID_HANDLE_VALUE) {
         CloseHandle(hTry);
@@ -57,8 +51,7 @@ SinkReader::SinkReader(Sink sink, bool fInheritable) : m_sink(sink)
     } else {
         ReadyConsole();
         m_hRead = NewScreenBuffer(fInheritable);
-        COORD size = {320, 600};
-        SetConsoleScreenBufferSize(m_hRead, size);
+        SetConsoleScreenBufferSize(m_hRead, {320, 600});
         DuplicateHandle(GetCurrentProcess(), m_hRead, GetCurrentProcess(), &m_hWrite, 0,
                         fInheritable, DUPLICATE_SAME_ACCESS);
     }
@@ -72,23 +65,6 @@ SinkReader::~SinkReader()
         DeleteFileA(m_path.c_str());
 }
 
-static void CloseOnce(HANDLE *ph)
-{
-    if (*ph != NULL && *ph != INVALID_HANDLE_VALUE)
-        CloseHandle(*ph);
-    *ph = NULL;
-}
-
-void SinkReader::CloseWriteEnd()
-{
-    CloseOnce(&m_hWrite);
-}
-
-void SinkReader::CloseReadEnd()
-{
-    CloseOnce(&m_hRead);
-}
-
 // The console rows with text, trailing blanks removed, joined by CR LF.
 static std::string ReadConsoleText(HANDLE hConsole)
 {
@@ -98,9 +74,8 @@ static std::string ReadConsoleText(HANDLE hConsole)
         return text;
     std::vector<char> row(info.dwSize.X);
     for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-        COORD at = {0, y};
         DWORD cch = 0;
-        ReadConsoleOutputCharacterA(hConsole, row.data(), info.dwSize.X, at, &cch);
+        ReadConsoleOutputCharacterA(hConsole, row.data(), info.dwSize.X, {0, y}, &cch);
         std::string line(row.data(), cch);
         line.erase(line.find_last_not_of(' ') + 1);
         text += line;

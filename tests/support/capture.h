@@ -9,7 +9,10 @@
 #include <string>
 
 enum Sink { SinkFile, SinkPipe, SinkConsole };
-const char *SinkName(Sink sink);
+inline const char *SinkName(Sink sink)
+{
+    return sink == SinkFile ? "File" : sink == SinkPipe ? "Pipe" : "Console";
+}
 
 // Gives this process a console that can make screen buffers, once: Wine
 // gives a program started without a terminal one that cannot. Its window,
@@ -29,14 +32,21 @@ class SinkReader
     HANDLE WriteEnd() const { return m_hWrite; }
     HANDLE ReadEnd() const { return m_hRead; }
     // Once the writer holds its own copy, so that a pipe ends with it.
-    void CloseWriteEnd();
+    void CloseWriteEnd() { CloseOnce(&m_hWrite); }
     // The reader goes away.
-    void CloseReadEnd();
+    void CloseReadEnd() { CloseOnce(&m_hRead); }
     // Everything that has reached the sink so far.
     const std::string &Collect();
     const std::string &Text() const { return m_text; }
 
   private:
+    static void CloseOnce(HANDLE *ph)
+    {
+        if (*ph != NULL && *ph != INVALID_HANDLE_VALUE)
+            CloseHandle(*ph);
+        *ph = NULL;
+    }
+
     Sink m_sink;
     HANDLE m_hRead = NULL, m_hWrite = NULL;
     std::string m_path, m_text;
@@ -49,8 +59,6 @@ class StdoutCapture
   public:
     explicit StdoutCapture(Sink sink);
     ~StdoutCapture() { Restore(); }
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
 
     // Flushes what stdout holds into the sink and puts stdout back.
     void Restore();

@@ -10,13 +10,6 @@ std::string ProgramPath(const char *pszExe)
     return path.substr(0, path.find_last_of("\\/") + 1) + pszExe;
 }
 
-std::string ProbePath()
-{
-    if (const char *pszExe = getenv("WINPROBE_EXE"))
-        return pszExe;
-    return ProgramPath("winprobe.exe");
-}
-
 bool ChildProcess::Start(const std::string &path, const std::string &args, HANDLE hStdout,
                          DWORD dwFlags)
 {
@@ -67,17 +60,6 @@ bool ProbeChild::Start(DWORD dwFlags)
     return fStarted;
 }
 
-void ProbeChild::Stop()
-{
-    process.End();
-    reader.Collect();
-}
-
-size_t CountBlocks(const std::string &text)
-{
-    return SplitBlocks(text).size();
-}
-
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
 {
     const char *pszEvent = dwEvent == CTRL_CLOSE_EVENT   ? "close"
@@ -86,17 +68,13 @@ bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
     ChildProcess sender;
     // Without a console of its own until it attaches to the probe's.
     if (!sender.Start(ProgramPath("winprobe_helper.exe"),
-                      "console-event " + std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS)) {
+                      "console-event " + std::to_string(dwProcessId) + " " + pszEvent, NULL,
+                      DETACHED_PROCESS)) {
         *pdwError = GetLastError();
         return false;
     }
     *pdwError = sender.WaitForExit(10000);
     return *pdwError == 0;
-}
-
-bool RunningOnWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
 }
 
 static ULONGLONG Ticks(FILETIME ft)

@@ -5,14 +5,14 @@
 #include "support/capture.h"
 #include "support/screen.h"
 
-#include <windows.h>
-
-#include <string>
-
 // A program built beside the test programs, by file name.
 std::string ProgramPath(const char *pszExe);
 // The exe under test: the one beside the test programs, or WINPROBE_EXE.
-std::string ProbePath();
+inline std::string ProbePath()
+{
+    const char *pszExe = getenv("WINPROBE_EXE");
+    return pszExe ? pszExe : ProgramPath("winprobe.exe");
+}
 
 // A child process, ended by force (if it still runs) and its handles closed
 // at the end of this object's life.
@@ -43,12 +43,14 @@ class ProbeChild
   public:
     explicit ProbeChild(Sink sink) : reader(sink, true) {}
     ~ProbeChild() { Stop(); }
-    ProbeChild(const ProbeChild &) = delete;
-    ProbeChild &operator=(const ProbeChild &) = delete;
 
     bool Start(DWORD dwFlags = 0);
     // Ends it by force and reads what reached the sink.
-    void Stop();
+    void Stop()
+    {
+        process.End();
+        reader.Collect();
+    }
     const std::string &Text() const { return reader.Text(); }
 
     // Waits, with the test's windows served, until the text that has
@@ -66,15 +68,16 @@ class ProbeChild
     ChildProcess process;
 };
 
-size_t CountBlocks(const std::string &text);
-
 // Raises Ctrl+C, Ctrl+Break or a console close in a child's own console, as
 // a user at that console would, from a helper process: the console this
 // process runs in never sees the event. On failure *pdwError says why:
 // ERROR_NOT_SUPPORTED for a close of a pseudo-console.
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError);
 
-bool RunningOnWine();
+inline bool RunningOnWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+}
 
 // The CPU time a process's threads have used so far, in 100 ns ticks, and
 // how many threads it has. Wine answers GetProcessTimes for another process

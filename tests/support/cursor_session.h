@@ -13,14 +13,28 @@
 class CursorSession : public testing::Environment
 {
   public:
-    // GoogleTest reports the tests after a failed global set-up as skipped
-    // and the run as passed, so the program ends here, failed.
     void SetUp() override
     {
-        std::string why = WhyTheCursorCannotMove();
-        if (why.empty())
+        POINT ptBefore = {}, ptNow = {};
+        BOOL fRead = GetCursorPos(&ptBefore);
+        DWORD dwError = GetLastError();
+        POINT pt = CenterPoint(ptBefore.x == CenterPoint(7, 5).x ? 17 : 7, 5);
+        // SetCursorPos wants a window on the calling thread.
+        TestWindows aside({{"WinprobeCursorCheck", "cursor check", WS_POPUP, 0, {0, 0, 4, 4}}});
+        if (fRead && PlaceCursor(pt))
             return;
-        printf("cannot run these tests here: %s\n", why.c_str());
+        GetCursorPos(&ptNow);
+        if (!fRead)
+            printf("cannot run these tests here: GetCursorPos fails (error %lu): another desktop "
+                   "has the input (a locked screen, a UAC prompt, a disconnected remote session)\n",
+                   dwError);
+        else
+            printf("cannot run these tests here: SetCursorPos(%ld, %ld) left the cursor at (%ld, "
+                   "%ld): this session is not interactive (a service, or a disconnected or locked "
+                   "session), and these tests must place the cursor on their windows\n",
+                   pt.x, pt.y, ptNow.x, ptNow.y);
+        // GoogleTest reports the tests after a failed global set-up as
+        // skipped and the run as passed, so the program ends here, failed.
         fflush(stdout);
         exit(1);
     }

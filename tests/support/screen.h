@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,15 @@ struct TestWindow {
 // Points and rectangles placed from the primary screen's centre, so that a
 // layout fits any screen from 1024x768 up (a hosted Windows runner has no
 // more).
-POINT CenterPoint(int dx, int dy);
-RECT CenterRect(int dxLeft, int dyTop, int dxRight, int dyBottom);
+inline POINT CenterPoint(int dx, int dy)
+{
+    return {GetSystemMetrics(SM_CXSCREEN) / 2 + dx, GetSystemMetrics(SM_CYSCREEN) / 2 + dy};
+}
+inline RECT CenterRect(int dxLeft, int dyTop, int dxRight, int dyBottom)
+{
+    POINT ptTopLeft = CenterPoint(dxLeft, dyTop), ptBottomRight = CenterPoint(dxRight, dyBottom);
+    return {ptTopLeft.x, ptTopLeft.y, ptBottomRight.x, ptBottomRight.y};
+}
 
 // cWindows hidden 6x6 windows of one class, tiled over the screen's top left
 // (x below 490 and y below 330, away from the points the tests probe).
@@ -41,7 +49,10 @@ class TestWindows
 
     HWND operator[](size_t i) const { return m_hwnds[i]; }
     const std::vector<HWND> &Handles() const { return m_hwnds; }
-    size_t Made() const;
+    size_t Made() const
+    {
+        return m_hwnds.size() - std::count(m_hwnds.begin(), m_hwnds.end(), nullptr);
+    }
 
   private:
     std::vector<HWND> m_hwnds;
@@ -52,14 +63,14 @@ void PumpMessages(DWORD dwMilliseconds);
 // Moves the cursor and waits until GetCursorPos reads back the point.
 bool PlaceCursor(POINT pt);
 
-// "" where this session can move the cursor and read it back; otherwise
-// why not, in words a person reading a CI log understands.
-std::string WhyTheCursorCannotMove();
-
-// The first top-level window, in enumeration order, whose rectangle holds
-// pt, or every one.
-HWND WindowAt(POINT pt);
+// Every top-level window whose rectangle holds pt, in enumeration order, or
+// the first.
 std::vector<HWND> WindowsAt(POINT pt);
+inline HWND WindowAt(POINT pt)
+{
+    std::vector<HWND> hwnds = WindowsAt(pt);
+    return hwnds.empty() ? NULL : hwnds[0];
+}
 
 // A point on the primary screen that no top-level window holds. There is
 // none on a Windows desktop, where the desktop window covers every point.
@@ -78,13 +89,19 @@ WindowState QueryWindow(HWND hwnd);
 // "HWND class (rect)" for messages.
 std::string Describe(HWND hwnd);
 
-// The block the probe must print for hwnd as block nCount, with CR LF line
-// ends: from the platform's answers now, or from ones it gave earlier.
-std::string ExpectedBlock(HWND hwnd, int nCount);
-std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nCount);
+// The block the probe must print for hwnd as block number nBlock, with CR LF
+// line ends: from the platform's answers now, or from ones it gave earlier.
+std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nBlock);
+inline std::string ExpectedBlock(HWND hwnd, int nBlock)
+{
+    return ExpectedBlockOf(hwnd, QueryWindow(hwnd), nBlock);
+}
 // Blocks nFirst, nFirst+1, ... for hwnd, up to at least cb bytes.
 std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb);
 
 // The blocks in a report, each beginning with its separator line.
 std::vector<std::string> SplitBlocks(const std::string &text);
-size_t CountLineFeeds(const std::string &text);
+inline size_t CountLineFeeds(const std::string &text)
+{
+    return (size_t)std::count(text.begin(), text.end(), '\n');
+}
