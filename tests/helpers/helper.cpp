@@ -32,10 +32,10 @@ static void PumpWaiting(void)
 
 static unsigned s_nSeed = 1;
 
-static LONG Random(int nRange)
+static int Random(int nRange)
 {
     s_nSeed = s_nSeed * 1103515245 + 12345;
-    return (LONG)((s_nSeed >> 16) % (unsigned)nRange);
+    return (int)((s_nSeed >> 16) % (unsigned)nRange);
 }
 
 // Churns 16 top-level windows around the point as fast as it can: creates,
@@ -52,7 +52,7 @@ static int Churn(DWORD dwMilliseconds, POINT pt)
         LONG x = pt.x - 8 * Random(50), y = pt.y - 8 * Random(50);
         LONG cx = 8 * (1 + Random(60)), cy = 8 * (1 + Random(60));
         char szTitle[64];
-        snprintf(szTitle, sizeof szTitle, Random(5) ? "churn %ld" : "churn %ld\nsecond line",
+        snprintf(szTitle, sizeof szTitle, Random(5) ? "churn %d" : "churn %d\nsecond line",
                  Random(1000));
         int nOperation = hwnd == NULL ? -1 : Random(6);
         if (nOperation < 0)

@@ -5,6 +5,8 @@
 #include "support/capture.h"
 #include "support/screen.h"
 
+#include <stdlib.h>
+
 // A program built beside the test programs, by file name.
 std::string ProgramPath(const char *pszExe);
 // The exe under test: the one beside the test programs, or WINPROBE_EXE.

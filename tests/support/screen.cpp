@@ -159,15 +159,12 @@ std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb)
 
 std::vector<std::string> SplitBlocks(const std::string &text)
 {
-    static const std::string s_sep = "---\r\n";
     std::vector<std::string> blocks;
-    size_t ich = text.find(s_sep);
-    while (ich != std::string::npos) {
-        size_t ichNext = text.find("\r\n" + s_sep, ich);
+    for (size_t ich = text.find("---\r\n"), ichNext; ich != std::string::npos; ich = ichNext) {
+        ichNext = text.find("\r\n---\r\n", ich);
         if (ichNext != std::string::npos)
-            ichNext += 2;
+            ichNext += 2; // the next block begins after this one's last line end
         blocks.push_back(text.substr(ich, ichNext - ich));
-        ich = ichNext;
     }
     return blocks;
 }

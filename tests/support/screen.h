@@ -51,7 +51,7 @@ class TestWindows
     const std::vector<HWND> &Handles() const { return m_hwnds; }
     size_t Made() const
     {
-        return m_hwnds.size() - std::count(m_hwnds.begin(), m_hwnds.end(), nullptr);
+        return m_hwnds.size() - (size_t)std::count(m_hwnds.begin(), m_hwnds.end(), nullptr);
     }
 
   private:
