@@ -10,8 +10,8 @@
 
 #include <utility>
 
-static HWND CreateWindowIn(const char *pszClass, const char *pszTitle, DWORD dwStyle,
-                           DWORD dwExStyle, RECT rect)
+static HWND CreateTopLevelWindow(const char *pszClass, const char *pszTitle, DWORD dwStyle,
+                                 DWORD dwExStyle, RECT rect)
 {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = DefWindowProcA;
@@ -56,8 +56,9 @@ static int Churn(DWORD dwMilliseconds, POINT pt)
                  Random(1000));
         int nOperation = hwnd == NULL ? -1 : Random(6);
         if (nOperation < 0)
-            hwnd = CreateWindowIn("WinprobeChurn", szTitle, WS_POPUP | (Random(2) ? WS_VISIBLE : 0),
-                                  0, {x, y, x + cx, y + cy});
+            hwnd = CreateTopLevelWindow("WinprobeChurn", szTitle,
+                                        WS_POPUP | (Random(2) ? WS_VISIBLE : 0), 0,
+                                        {x, y, x + cx, y + cy});
         else if (nOperation == 0)
             SetWindowPos(hwnd, NULL, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
         else if (nOperation == 1)
@@ -129,16 +130,16 @@ static int PutUpDesktop(void)
     const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
     const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
     const int cyTaskbar = 48; // a 1024x768 runner has a 1024x720 work area
-    HWND hwndDesktop = CreateWindowIn(
+    HWND hwndDesktop = CreateTopLevelWindow(
         "Progman", "Program Manager", dwShell, WS_EX_TOOLWINDOW,
         {x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)});
     HWND hwndTaskbar =
-        CreateWindowIn("Shell_TrayWnd", "", dwShell, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
-                       {0, cy - cyTaskbar, cx, cy});
+        CreateTopLevelWindow("Shell_TrayWnd", "", dwShell, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
+                             {0, cy - cyTaskbar, cx, cy});
     // Where the clock's tooltip was last shown, above the taskbar.
     HWND hwndTooltip =
-        CreateWindowIn("tooltips_class32", "", WS_POPUP, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
-                       {cx - 300, cy - cyTaskbar - 30, cx - 20, cy - cyTaskbar - 6});
+        CreateTopLevelWindow("tooltips_class32", "", WS_POPUP, WS_EX_TOOLWINDOW | WS_EX_TOPMOST,
+                             {cx - 300, cy - cyTaskbar - 30, cx - 20, cy - cyTaskbar - 6});
     printf("desktop %p, taskbar %p, tooltip %p on a %dx%d screen\n", (void *)hwndDesktop,
            (void *)hwndTaskbar, (void *)hwndTooltip, cx, cy);
     if (!hwndDesktop || !hwndTaskbar || !hwndTooltip)
