@@ -33,6 +33,12 @@ else
     demo+=(--tour)
     echo "winprobe on a virtual display; the cursor tours the demo windows; Ctrl+C stops it." >&2
 fi
+# Only a console gets the probe's lines one by one: on a file or pipe it
+# writes 512 bytes at a time, and narration on the same pipe lands inside.
+if [ ! -t 1 ]; then
+    echo "winprobe: stdout is no terminal, so the probe writes its blocks 512 bytes at a time;" \
+        "send the demo's narration elsewhere (2>FILE) rather than into the same pipe or file" >&2
+fi
 # In the background, so that a hang-up reaches the clean-up at once; its
 # input stays the terminal, which gives the demo and the probe their console
 # and Ctrl+C.
