@@ -209,8 +209,8 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     const StandingWindows standing = StandingAt(kpt);
     ChildProcess churn;
     ASSERT_TRUE(churn.Start(ProgramPath("winprobe_helper.exe"),
-                            "churn " + std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
-                                std::to_string(kpt.y),
+                            "churn " + std::to_string(cSeconds) + " " + std::to_string(kpt.x) +
+                                " " + std::to_string(kpt.y),
                             NULL, 0));
 
     PumpMessages(dwFirstLook);
