@@ -2,12 +2,13 @@
 # Installs what building and testing winprobe needs on Debian or Ubuntu:
 # CMake, Ninja, the MinGW-w64 i686 and x86-64 cross compilers, GoogleTest's
 # source, 32- and 64-bit Wine, Xvfb, Python (for the output-format example's
-# test) and shellcheck (CI checks the scripts). Both Wines install on any
-# x86-64 machine; arch.sh finds out which of them runs.
+# test), and shellcheck and clang-format (CI checks the scripts and the C++
+# layout). Both Wines install on any x86-64 machine; arch.sh finds out which
+# of them runs.
 # Does nothing when all of it is there.
 set -euo pipefail
 
-packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb python3 shellcheck)
+packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb python3 shellcheck clang-format)
 # The release: reprotest and what its variations need (faketime, disorderfs,
 # locales for localedef), diffoscope for its report, git for the builds'
 # clones, and PyYAML for the check of the winget manifests.
