@@ -56,12 +56,14 @@ INSTANTIATE_TEST_SUITE_P(Sinks, StdoutBuffering, testing::Values(SinkFile, SinkP
                          });
 
 HANDLE s_hStopSeen;
+DWORD s_dwStopThread;
 
 // Installed before winprobe's handler, so it runs after it; keeps the test
 // process alive.
 BOOL WINAPI SwallowStop(DWORD dwCtrlType)
 {
     (void)dwCtrlType;
+    s_dwStopThread = GetCurrentThreadId();
     SetEvent(s_hStopSeen);
     return TRUE;
 }
@@ -87,6 +89,13 @@ TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
     EXPECT_EQ("a finished line\r\n", capture.Reader().Collect());
 
     capture.Restore();
+    // The handlers run on a thread made for the event: the process must not
+    // begin to exit while that thread is still ending.
+    HANDLE hStopThread = OpenThread(SYNCHRONIZE, FALSE, s_dwStopThread);
+    if (hStopThread != NULL) {
+        WaitForSingleObject(hStopThread, 5000);
+        CloseHandle(hStopThread);
+    }
     SetConsoleCtrlHandler(SwallowStop, FALSE);
     CloseHandle(s_hStopSeen);
 }
