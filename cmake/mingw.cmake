@@ -1,8 +1,8 @@
 # Shared by the MinGW-w64 toolchain files, which set WINPROBE_MINGW_TRIPLE
 # and WINPROBE_MINGW_PROCESSOR first: a cross build from Linux, or a native
 # build from an MSYS2 shell. A cross build's tests run under the Wine loader
-# given as CMAKE_CROSSCOMPILING_EMULATOR: scripts/build.sh passes the one
-# scripts/arch.sh chose.
+# given as CMAKE_CROSSCOMPILING_EMULATOR: winprobe_build in scripts/arch.sh
+# passes the one it chose.
 if(CMAKE_HOST_WIN32)
   set(CMAKE_C_COMPILER gcc)
   set(CMAKE_CXX_COMPILER g++)
