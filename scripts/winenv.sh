@@ -29,7 +29,9 @@ winenv_session() {
 winenv_start() {
     : "${WINPROBE_WINE:?winprobe_choose_build has not run}"
     WINENV_SCREEN=${WINENV_SCREEN:-1280x1024}
-    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # Wine's messages off, but for the loader's: with them off, a program
+    # whose DLLs fail to load or start ends at once and says nothing.
+    export WINEPREFIX=$1 WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
 
     if [ "${WINENV_USE_DISPLAY:-0}" = 1 ]; then
