@@ -2,7 +2,7 @@
 # and WINPROBE_MINGW_PROCESSOR first: a cross build from Linux, or a native
 # build from an MSYS2 shell. A cross build's tests run under the Wine loader
 # given as CMAKE_CROSSCOMPILING_EMULATOR: winprobe_build in scripts/arch.sh
-# passes the one it chose.
+# passes the one it chose, behind scripts/wine-test.sh.
 if(CMAKE_HOST_WIN32)
   set(CMAKE_C_COMPILER gcc)
   set(CMAKE_CXX_COMPILER g++)

@@ -18,7 +18,8 @@
 # WINPROBE_ARCH=i686 or WINPROBE_ARCH=x64 set beforehand forces that build.
 
 # The one place that names the loaders: the tests run under them too (build
-# passes the chosen one to CMake as the cross-compiling emulator).
+# passes the chosen one to CMake, behind wine-test.sh, as the cross-compiling
+# emulator).
 WINPROBE_WINE32=/usr/lib/wine/wine
 WINPROBE_WINE64=/usr/lib/wine/wine64
 
@@ -86,7 +87,7 @@ winprobe_build() {
     : "${WINPROBE_PRESET:?winprobe_choose_build has not run}"
     cmake --preset release >/dev/null
     cmake --build --preset release --target winprobe
-    cmake --preset "$WINPROBE_PRESET" -DCMAKE_CROSSCOMPILING_EMULATOR="$WINPROBE_WINE" \
+    cmake --preset "$WINPROBE_PRESET" -DCMAKE_CROSSCOMPILING_EMULATOR="$PWD/scripts/wine-test.sh;$WINPROBE_WINE" \
         -DWINPROBE_RELEASE_EXE="$PWD/build/release/bin/winprobe.exe" >/dev/null
     if [ $# -gt 0 ]; then
         cmake --build --preset "$WINPROBE_PRESET" --target "$@"

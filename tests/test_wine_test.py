@@ -1,0 +1,83 @@
+"""scripts/wine-test.sh, the way ctest starts test programs under Wine, run
+with a stand-in loader that plays each way a start can go. Only a program
+that ends before it prints anything, with Wine's loader saying why, is
+started again; every other status reaches ctest unchanged. Takes the
+script's path."""
+
+import pathlib
+import subprocess
+import sys
+import tempfile
+import unittest
+
+SCRIPT = sys.argv.pop(1)
+LOADER_ERROR = "0024:err:module:import_dll Library imagehlp.dll not found"
+
+# What the stand-in does on each start, by the name it is given as the
+# program: (stdout, stderr, status) for the first start, then the second.
+PLAYS = {
+    "passes": [("[  PASSED  ] 1 test.", "", 0)],
+    "fails": [("[  FAILED  ] 1 test.", "", 1)],
+    "fails-silently": [("", "", 3)],
+    "fails-to-start-once": [("", LOADER_ERROR, 53), ("[  PASSED  ] 1 test.", "", 0)],
+    "fails-to-start": [("", LOADER_ERROR, 53), ("", LOADER_ERROR, 53)],
+    "fails-after-a-line": [("Running main()", LOADER_ERROR, 66), ("", "", 0)],
+}
+
+# (play, status, starts, words in what it says on stderr)
+EXPECTED = [
+    ("passes", 0, 1, []),
+    ("fails", 1, 1, ["failed with status 1"]),
+    ("fails-silently", 3, 1, ["failed with status 3"]),
+    ("fails-to-start-once", 0, 2, [LOADER_ERROR, "starting it once more"]),
+    ("fails-to-start", 53, 2, ["starting it once more", "failed with status 53"]),
+    ("fails-after-a-line", 66, 1, ["failed with status 66"]),
+]
+
+STAND_IN = """#!/usr/bin/env python3
+import pathlib, sys
+count = pathlib.Path(__file__).with_name("starts")
+n = int(count.read_text()) + 1 if count.exists() else 1
+count.write_text(str(n))
+out, err, status = %r[sys.argv[1]][n - 1]
+if out: print(out)
+if err: print(err, file=sys.stderr)
+sys.exit(status)
+""" % (PLAYS,)
+
+
+class WineTest(unittest.TestCase):
+    def run_play(self, play):
+        with tempfile.TemporaryDirectory() as tmp:
+            loader = pathlib.Path(tmp, "loader")
+            loader.write_text(STAND_IN)
+            loader.chmod(0o755)
+            done = subprocess.run(["bash", SCRIPT, str(loader), play],
+                                  capture_output=True, text=True, timeout=60)
+            starts = int(pathlib.Path(tmp, "starts").read_text())
+        return done, starts
+
+    def test_each_way_a_start_can_go(self):
+        for play, status, starts, words in EXPECTED:
+            with self.subTest(play=play):
+                done, actual_starts = self.run_play(play)
+                self.assertEqual((status, starts), (done.returncode, actual_starts), done.stderr)
+                self.assertEqual(PLAYS[play][-1 if starts == 2 else 0][0],
+                                 done.stdout.strip())
+                for word in words:
+                    self.assertIn(word, done.stderr)
+                self.assertEqual(starts - 1, done.stderr.count("once more"), done.stderr)
+
+    def test_a_killed_program_is_named_with_its_signal(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            loader = pathlib.Path(tmp, "loader")
+            loader.write_text("#!/usr/bin/env bash\nkill -KILL $$\n")
+            loader.chmod(0o755)
+            done = subprocess.run(["bash", SCRIPT, str(loader), "killed"],
+                                  capture_output=True, text=True, timeout=60)
+        self.assertEqual(137, done.returncode, done.stderr)
+        self.assertIn("killed was ended by signal 9", done.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
