@@ -11,9 +11,20 @@
 namespace
 {
 
+// The report of hwnd, made again (count and all) while its Z-order
+// neighbours changed under it: in a fresh prefix Wine's own programs are
+// still making windows, and the tests read the neighbours afterwards.
 std::string Capture(HWND hwnd)
 {
-    return CaptureStdout([hwnd] { PrintWindowInfo(hwnd); });
+    for (int nTry = 1;; ++nTry) {
+        const int nBefore = nCount;
+        const HWND hwndNext = GetWindow(hwnd, GW_HWNDNEXT), hwndPrev = GetWindow(hwnd, GW_HWNDPREV);
+        std::string text = CaptureStdout([hwnd] { PrintWindowInfo(hwnd); });
+        if (nTry == 5 ||
+            (hwndNext == GetWindow(hwnd, GW_HWNDNEXT) && hwndPrev == GetWindow(hwnd, GW_HWNDPREV)))
+            return text;
+        nCount = nBefore;
+    }
 }
 
 // Rectangles, hidden and disabled windows need no place on the screen that
