@@ -9,18 +9,56 @@
 # two differ, prints diffoscope's report and fails.
 #   scripts/check-reproducible.sh [BUILD_DIR]
 # With BUILD_DIR, a release build of the same commit (the one a release
-# publishes), its exe and zip must be the same bytes as the two builds'.
+# publishes), its exe and zip must be the same bytes as the two builds'; a
+# signed exe must be theirs once its signature is removed, and its zip theirs
+# once packed again with that exe.
+# The builds take their time stamp from here: SOURCE_DATE_EPOCH where the
+# caller sets it, else the commit's time, read in this checkout, where even a
+# depth-1 clone holds it (a clone of that clone does not).
+# It never stops without saying why; on a failure it keeps the builds, their
+# logs and diffoscope's report, and says where.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 published_build=${1:-}
-scripts/install-deps.sh
+work=
+finished=
+# Where it stops: said at any exit, the work kept when it failed.
+on_exit() {
+    local status=$?
+    if [ "$status" = 0 ] && [ -n "$finished" ]; then
+        [ -z "$work" ] || rm -rf "$work"
+        return
+    fi
+    [ "$status" != 0 ] || status=1
+    echo "check-reproducible: stopped (status $status) ${where:-before it began}" >&2
+    [ -z "$work" ] || echo "check-reproducible: the builds, their logs and reports are kept in $work" >&2
+    exit "$status"
+}
+trap on_exit EXIT
+trap 'exit 130' INT TERM HUP
+fail() {
+    echo "check-reproducible: $*" >&2
+    exit 1
+}
+
+where="installing what the check needs"
+scripts/install-deps.sh release
+where="reading the commit"
+commit=$(git rev-parse --short HEAD) || fail "git cannot read the commit here"
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    epoch=$SOURCE_DATE_EPOCH
+    echo "check-reproducible: the builds take SOURCE_DATE_EPOCH=$epoch from the caller"
+else
+    epoch=$(git log -1 --format=%ct) ||
+        fail "git cannot read the time of $commit: give it as SOURCE_DATE_EPOCH"
+fi
+[[ $epoch =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH is '$epoch': it takes seconds since 1970"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-commit=$(git rev-parse --short HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     echo "check-reproducible: uncommitted changes are not in the builds; $commit is" >&2
 
+where="making the builds' source and locale"
 # Each build clones this bundle, so that neither sees this checkout's build
 # folders or untracked files, nor needs this checkout's owner or git config.
 mkdir "$work/source"
@@ -71,32 +109,61 @@ variations=$(
 echo "check-reproducible: release of $commit, varying $variations"
 printf 'check-reproducible: left out %s\n' "${left_out[@]}"
 
+# A clone of a depth-1 clone cannot read its commit, so the time is handed in.
 # shellcheck disable=SC2016 # expanded by the build's shell
 build='git -c advice.detachedHead=false clone --quiet winprobe.bundle winprobe
 cd winprobe
-cmake --workflow --preset release >../build.log 2>&1 || { cat ../build.log; exit 1; }
+SOURCE_DATE_EPOCH='$epoch' cmake --workflow --preset release >../build.log 2>&1 || { cat ../build.log; exit 1; }
 mkdir ../published
 cp build/release/bin/winprobe.exe build/release/winprobe-*.zip* \
    build/release/winprobe-*-buildinfo.txt build/release/manifests/* ../published/'
+where="building the release twice under reprotest"
 status=0
 TMPDIR=$work reprotest --verbosity 1 --vary="$variations" --store-dir "$work/store" \
     -c "$build" "$work/source" 'published/*' || status=$?
-if [ "$status" != 0 ]; then
-    echo "check-reproducible: the two builds of $commit differ or failed (reprotest: $status)" >&2
-    exit 1
-fi
+[ "$status" = 0 ] || fail "the two builds of $commit differ or failed (reprotest: $status)"
 
+where="comparing them with ${published_build:-nothing else}"
+reproduced=$work/store/control
+[ -f "$reproduced/winprobe.exe" ] || fail "reprotest kept no winprobe.exe in $reproduced"
 if [ -n "$published_build" ]; then
     for path in "$published_build"/bin/winprobe.exe "$published_build"/winprobe-*-win32.zip; do
+        [ -f "$path" ] || fail "$path: no such file; is $published_build a release build?"
         name=$(basename "$path")
+        [ -f "$reproduced/$name" ] || fail "the builds made no $name"
         read -r built _ < <(sha256sum "$path")
-        read -r reproduced _ < <(find "$work/store/control" -name "$name" -exec sha256sum {} +)
-        echo "release of $commit, $name: $built in $published_build, $reproduced reproduced"
-        if [ "$built" != "$reproduced" ]; then
-            echo "check-reproducible: $path is not the build reproduced" >&2
-            status=1
-        fi
+        read -r again _ < <(sha256sum "$reproduced/$name")
+        echo "release of $commit, $name: $built in $published_build, $again reproduced"
+        [ "$built" != "$again" ] || continue
+        # A signed release: the same once the signature is taken away.
+        case $name in
+        *.exe)
+            if scripts/sign.sh same "$path" "$reproduced/$name"; then
+                echo "release of $commit, $name: signed; without its signature, the exe reproduced"
+                continue
+            fi
+            ;;
+        *.zip)
+            mkdir -p "$work/repacked/unpacked"
+            (cd "$work/repacked/unpacked" && python3 -m zipfile -e "$path" .)
+            folder=$(basename "$name" .zip)
+            exe=$work/repacked/unpacked/$folder/winprobe.exe
+            if [ -f "$exe" ] && scripts/sign.sh same "$exe" "$reproduced/winprobe.exe" 2>/dev/null; then
+                cp "$reproduced/winprobe.exe" "$exe"
+                python3 scripts/release-zip.py --epoch "$epoch" --folder "$folder" \
+                    --out "$work/repacked/$name" "$work/repacked/unpacked/$folder"/*
+                if cmp -s "$work/repacked/$name" "$reproduced/$name"; then
+                    echo "release of $commit, $name: holds the signed exe; packed again with" \
+                        "the exe unsigned, the zip reproduced"
+                    continue
+                fi
+            fi
+            ;;
+        esac
+        echo "check-reproducible: $path is not the build reproduced" >&2
+        status=1
     done
 fi
-[ "$status" = 0 ] && echo "release of $commit: both builds byte for byte the same"
-exit "$status"
+[ "$status" = 0 ] || fail "the release in $published_build is not what the builds reproduced"
+echo "release of $commit: both builds byte for byte the same${published_build:+, and the same as $published_build}"
+finished=1

@@ -1,19 +1,48 @@
 #!/usr/bin/env bash
-# Installs what building and testing winprobe needs on Debian or Ubuntu:
-# CMake, Ninja, the MinGW-w64 i686 and x86-64 cross compilers, GoogleTest's
-# source, 32- and 64-bit Wine, Xvfb, Python (for the output-format example's
-# test), and shellcheck and clang-format (CI checks the scripts and the C++
-# layout). Both Wines install on any x86-64 machine; arch.sh finds out which
-# of them runs.
-# Does nothing when all of it is there.
+# Installs what winprobe needs on Debian or Ubuntu, and does nothing when all
+# of it is there. The one place that installs packages.
+#   scripts/install-deps.sh [GROUP...]
+#     dev        (the default) what the README's commands need: release's
+#                packages, the x86-64 cross compiler, GoogleTest's source,
+#                32- and 64-bit Wine (both install on any x86-64 machine;
+#                arch.sh finds out which runs), Xvfb, the script and layout
+#                checkers (ShellCheck, clang-format), clang-tidy and
+#                clang-query (the stand-in for MSVC's warnings) and openssl
+#                (the signing test's throwaway certificate)
+#     release    what scripts/release.sh needs: CMake, Ninja, the 32-bit
+#                MinGW-w64 cross compiler, Python with PyYAML, git, the
+#                reproducibility check's reprotest, diffoscope, faketime,
+#                disorderfs and locales, and osslsigncode for signing
+#     ci         .ci/run's own: mmdebstrap, for the release rehearsal in a bare
+#                Debian root
+#     workflows  Node.js and npm, for scripts/lint-workflows.sh
+# A package index that cannot be read (a mirror in mid-sync) is fetched again
+# a few times; where it still fails, the script names it and goes on with the
+# indexes it has, preferring the release's own suite, so that packages from
+# two states of one mirror are not mixed.
 set -euo pipefail
 
-packages=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb python3 shellcheck clang-format)
-# The release: reprotest and what its variations need (faketime, disorderfs,
-# locales for localedef), diffoscope for its report, git for the builds'
-# clones, and PyYAML for the check of the winget manifests.
-release_packages=(git reprotest diffoscope-minimal faketime disorderfs locales python3-yaml)
-packages+=("${release_packages[@]}")
+release=(cmake ninja-build g++-mingw-w64-i686 python3 python3-yaml git ca-certificates
+    reprotest diffoscope-minimal faketime disorderfs locales osslsigncode)
+dev=("${release[@]}" g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb
+    shellcheck clang-format clang-tidy clang-tools-16 openssl)
+ci=(mmdebstrap)
+workflows=(nodejs npm)
+
+packages=()
+[ $# -gt 0 ] || set -- dev
+for group in "$@"; do
+    case $group in
+    release) packages+=("${release[@]}") ;;
+    dev) packages+=("${dev[@]}") ;;
+    ci) packages+=("${ci[@]}") ;;
+    workflows) packages+=("${workflows[@]}") ;;
+    *)
+        echo "install-deps: no group '$group'; the groups are dev, release, ci and workflows" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
@@ -22,12 +51,58 @@ for package in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-echo "Installing: ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o Acquire::Retries=5)
+echo "install-deps: installing ${missing[*]}" >&2
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
+
+# apt-get update fails as a whole when any one index fails, often a mirror
+# caught between two syncs ("File has unexpected size ... Mirror sync in
+# progress?"): a minute later it is whole again.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+stale=
+for attempt in 1 2 3; do
+    if "${apt[@]}" update >"$log" 2>&1; then
+        stale=
+        break
+    fi
+    stale=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log" | paste -sd ' ')
+    if [ -z "$stale" ]; then
+        cat "$log" >&2
+        echo "install-deps: apt-get update failed (above), not on an index that could be fetched again" >&2
+        exit 1
+    fi
+    [ "$attempt" = 3 ] && break
+    echo "install-deps: could not read $stale; fetching again in $((attempt * 20)) s" >&2
+    sleep $((attempt * 20))
+done
+
+install=("${apt[@]}" install -y --no-install-recommends)
+if [ -n "$stale" ]; then
+    # The stale index is left out; where it is an update suite's (security,
+    # updates), the same package's architectures can then come from two
+    # versions and refuse to install together. The release's own suite first
+    # keeps them in step.
+    suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    prefer=
+    if [ -n "$suite" ]; then
+        install+=(-o "APT::Default-Release=$suite")
+        prefer=", preferring the suite $suite"
+    fi
+    echo "install-deps: the package index $stale still cannot be read" \
+        "(a mirror in mid-sync?); installing from the indexes apt has$prefer" >&2
+fi
+if ! "${install[@]}" "${missing[@]}" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "install-deps: could not install ${missing[*]} (apt says why, above)" >&2
+    if [ -n "$stale" ]; then
+        echo "install-deps: the index $stale could not be read: wait for the mirror" \
+            "to finish its sync and run this again, or name another mirror in /etc/apt/sources.list*" >&2
+    fi
+    exit 1
+fi
+echo "install-deps: installed ${missing[*]}" >&2

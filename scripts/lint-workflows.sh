@@ -5,12 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! command -v npm >/dev/null; then
-    sudo=
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq nodejs npm >/dev/null
-fi
+# Any npm will do; Debian's where there is none.
+command -v npm >/dev/null || scripts/install-deps.sh workflows
 
 workflows=(.github/workflows/*.yml)
 tools=$(mktemp -d)
