@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The release build, whole: what the release workflow's build job runs in a
+# debian:12 container on the checkout it gets (one commit deep), and what
+# .ci/run rehearses in a bare Debian 12 root from a depth-1 clone.
+#   scripts/release.sh [DIST]
+# Installs what a release needs and nothing else, builds the release preset
+# from a fresh build folder (signed where a certificate is configured),
+# checks that two more builds give the same bytes, and gathers what is
+# published into DIST (dist): assets/ (the zip, its .sha256, the build record
+# and the manifests) and exe/winprobe.exe, the exe the attestation names.
+# Environment:
+#   WINPROBE_REPOSITORY_URL   the repository's address, for the manifests
+#   WINPROBE_SIGN_PFX_BASE64  a PKCS#12 certificate and key, base64, as a
+#                             workflow secret holds it, with
+#                             WINPROBE_SIGN_PASSWORD; or WINPROBE_SIGN_PFX
+#                             (a file) or WINPROBE_SIGN_HOOK (a signing
+#                             service's command): see scripts/sign.sh.
+#                             With none of them the release is unsigned, and
+#                             says so.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dist=${1:-dist}
+
+step=
+keys=
+on_exit() {
+    local status=$?
+    [ -z "$keys" ] || rm -rf "$keys"
+    [ "$status" = 0 ] || echo "release: stopped (status $status) while $step" >&2
+}
+trap on_exit EXIT
+fail() {
+    echo "release: $*" >&2
+    exit 1
+}
+
+step="installing what a release needs"
+scripts/install-deps.sh release
+
+step="reading the commit"
+# The job runs as root on a workspace that belongs to the runner's user, and
+# git refuses another user's repository: trusted there, and only there.
+if ! error=$(git rev-parse HEAD 2>&1 >/dev/null); then
+    case $error in
+    *"dubious ownership"*)
+        [ "${GITHUB_ACTIONS:-}" = true ] ||
+            fail "git refuses this checkout, which belongs to another user: $error"
+        echo "release: the workspace belongs to the runner's user; trusting $PWD" >&2
+        git config --global --add safe.directory "$PWD"
+        ;;
+    *) fail "this is no git checkout that git can read: $error" ;;
+    esac
+fi
+commit=$(git rev-parse HEAD)
+[ -z "$(git status --porcelain --untracked-files=no)" ] ||
+    fail "the checkout of $commit has uncommitted changes: a release is built from a commit alone"
+
+step="preparing the signature"
+sign=OFF
+if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
+    keys=$(mktemp -d)
+    base64 -d <<<"$WINPROBE_SIGN_PFX_BASE64" >"$keys/signing.pfx" ||
+        fail "WINPROBE_SIGN_PFX_BASE64 is not base64"
+    export WINPROBE_SIGN_PFX=$keys/signing.pfx
+fi
+if [ -n "${WINPROBE_SIGN_PFX:-}${WINPROBE_SIGN_HOOK:-}" ]; then
+    sign=ON
+    echo "release: the exe is signed (scripts/sign.sh)"
+else
+    echo "release: UNSIGNED: no signing certificate is configured (WINPROBE_SIGN_PFX_BASE64" \
+        "and WINPROBE_SIGN_PASSWORD, or WINPROBE_SIGN_HOOK); Smart App Control blocks an" \
+        "unsigned exe"
+fi
+
+step="building the release"
+rm -rf build/release
+url=${WINPROBE_REPOSITORY_URL:+-DWINPROBE_REPOSITORY_URL=$WINPROBE_REPOSITORY_URL}
+cmake --preset release -DWINPROBE_SIGN=$sign ${url:+"$url"} >/dev/null
+cmake --build --preset release
+
+step="checking that the release builds again to the same bytes"
+scripts/check-reproducible.sh build/release
+
+step="gathering what is published into $dist"
+rm -rf "$dist"
+mkdir -p "$dist/assets" "$dist/exe"
+cp build/release/winprobe-*-win32.zip build/release/winprobe-*-win32.zip.sha256 \
+    build/release/winprobe-*-win32-buildinfo.txt build/release/manifests/* "$dist/assets/"
+cp build/release/bin/winprobe.exe "$dist/exe/"
+echo "release: $commit, $([ "$sign" = ON ] && echo signed || echo unsigned), in $dist:"
+(cd "$dist" && sha256sum assets/* exe/*)
