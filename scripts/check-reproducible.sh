@@ -124,8 +124,10 @@ TMPDIR=$work reprotest --verbosity 1 --vary="$variations" --store-dir "$work/sto
 [ "$status" = 0 ] || fail "the two builds of $commit differ or failed (reprotest: $status)"
 
 where="comparing them with ${published_build:-nothing else}"
-reproduced=$work/store/control
-[ -f "$reproduced/winprobe.exe" ] || fail "reprotest kept no winprobe.exe in $reproduced"
+# reprotest keeps the first build's files under store/control, in the
+# folder the pattern named.
+reproduced=$(find "$work/store/control" -name winprobe.exe -printf '%h\n' | head -n 1)
+[ -n "$reproduced" ] || fail "reprotest kept no winprobe.exe in $work/store/control"
 if [ -n "$published_build" ]; then
     for path in "$published_build"/bin/winprobe.exe "$published_build"/winprobe-*-win32.zip; do
         [ -f "$path" ] || fail "$path: no such file; is $published_build a release build?"
