@@ -147,7 +147,7 @@ if [ -n "$published_build" ]; then
             ;;
         *.zip)
             mkdir -p "$work/repacked/unpacked"
-            (cd "$work/repacked/unpacked" && python3 -m zipfile -e "$path" .)
+            python3 -m zipfile -e "$path" "$work/repacked/unpacked"
             folder=$(basename "$name" .zip)
             exe=$work/repacked/unpacked/$folder/winprobe.exe
             if [ -f "$exe" ] && scripts/sign.sh same "$exe" "$reproduced/winprobe.exe" 2>/dev/null; then
