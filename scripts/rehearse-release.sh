@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Rehearses the release workflow's build job here: a fresh minimal Debian 12
+# root (what a debian:12 container holds, with the git that the job installs
+# before its checkout), a depth-1 clone of the commit in it (what
+# actions/checkout fetches), owned by another user as the runner's workspace
+# is, and scripts/release.sh run there as root, as the job runs it. Passes
+# when the job would, fails when it would. Needs root (mmdebstrap, chroot).
+#   scripts/rehearse-release.sh [DIST]
+# DIST (build/rehearsal) receives what the job would publish.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dist=${1:-build/rehearsal}
+
+root=
+step=
+on_exit() {
+    local status=$?
+    [ -z "$root" ] || rm -rf "$root"
+    [ "$status" = 0 ] || echo "rehearse-release: stopped (status $status) while $step" >&2
+}
+trap on_exit EXIT
+trap 'exit 130' INT TERM HUP
+
+step="checking that it may"
+if [ "$(id -u)" != 0 ]; then
+    echo "rehearse-release: needs root, for mmdebstrap and chroot" >&2
+    exit 1
+fi
+commit=$(git rev-parse HEAD)
+[ -z "$(git status --porcelain --untracked-files=no)" ] ||
+    echo "rehearse-release: uncommitted changes are not rehearsed; $commit is" >&2
+
+step="installing mmdebstrap"
+scripts/install-deps.sh ci
+
+step="making a minimal Debian 12 root"
+root=$(mktemp -d)
+# The container's sources; the mirror's own apt settings (a snapshot that
+# needs no Valid-Until, say) as this machine's apt has them.
+mmdebstrap --quiet --variant=minbase --include=git,ca-certificates \
+    --aptopt="$(apt-config dump Acquire::Check-Valid-Until)" \
+    bookworm "$root" \
+    "deb http://deb.debian.org/debian bookworm main" \
+    "deb http://deb.debian.org/debian bookworm-updates main" \
+    "deb http://deb.debian.org/debian-security bookworm-security main"
+
+step="cloning $commit one commit deep"
+workspace=/__w/winprobe/winprobe
+git clone --quiet --depth 1 --no-local "file://$PWD" "$root$workspace"
+git -C "$root$workspace" -c advice.detachedHead=false checkout --quiet "$commit"
+# The runner's user owns the workspace; the job's steps run as root.
+chown -R 1001:1001 "$root$workspace"
+
+step="running scripts/release.sh in the root"
+# Its own mount and process namespaces: the mounts and every process it
+# started go when it ends.
+# shellcheck disable=SC2016 # expanded by the inner shell
+unshare --mount --pid --fork --propagation private bash -euc '
+    root=$1 workspace=$2
+    mount --rbind /dev "$root/dev"
+    mount -t proc proc "$root/proc"
+    mount -t sysfs sysfs "$root/sys"
+    mount -t tmpfs tmpfs "$root/tmp"
+    exec chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        HOME=/root LANG=C.UTF-8 GITHUB_ACTIONS=true GITHUB_WORKSPACE="$workspace" \
+        WINPROBE_REPOSITORY_URL=https://github.com/OWNER/winprobe \
+        bash -c "cd \"$workspace\" && scripts/release.sh"
+' rehearsal "$root" "$workspace"
+
+step="keeping what it would publish in $dist"
+rm -rf "$dist"
+mkdir -p "$dist"
+cp -r "$root$workspace/dist/." "$dist/"
+echo "rehearse-release: the release job passed on $commit in a bare Debian 12 root; its files are in $dist"
