@@ -3,16 +3,18 @@
     release-files.py buildinfo --out FILE --source-dir DIR --epoch SECONDS
         --cxx COMPILER --rc RC --cmake CMAKE --ninja NINJA FILE...
     release-files.py manifests --out-dir DIR --zip ZIP --version X.Y.Z
-        --package-id ID --repository-url URL --description TEXT
+        --epoch SECONDS --package-id ID --repository-url URL --description TEXT
         --platform win32|win64 TEMPLATE...
 
 The build record names every Debian package whose files shape the bytes, as
 the package database has them at build time, so that anyone can install the
 same versions and rebuild the same zip. The manifests are the templates with
-the version, the download address and the zip's SHA-256 filled in.
+the version, the download address, the zip's SHA-256 and the release date
+(the day of SOURCE_DATE_EPOCH, in UTC) filled in.
 """
 
 import argparse
+import datetime
 import hashlib
 import os
 import pathlib
@@ -125,8 +127,14 @@ def manifests(args):
         "SHA256": digest,
         "SHA256_UPPER": digest.upper(),
         "DESCRIPTION": args.description,
+        "RELEASE_DATE": datetime.datetime.fromtimestamp(int(args.epoch), datetime.timezone.utc)
+        .date().isoformat(),
     }
     args.out_dir.mkdir(parents=True, exist_ok=True)
+    # The release publishes the folder whole: no manifest of an earlier
+    # identifier may stay in it.
+    for stale in args.out_dir.glob("*.yaml"):
+        stale.unlink()
     for template in args.templates:
         text = re.sub(r"@([A-Z0-9_]+)@", lambda m: values[m.group(1)], template.read_text())
         # winget names its files after the package: ID.yaml, ID.installer.yaml,
@@ -150,7 +158,7 @@ def main():
     made = commands.add_parser("manifests")
     made.add_argument("--out-dir", type=pathlib.Path, required=True)
     made.add_argument("--zip", type=pathlib.Path, required=True)
-    for option in ("--version", "--package-id", "--repository-url", "--description"):
+    for option in ("--version", "--epoch", "--package-id", "--repository-url", "--description"):
         made.add_argument(option, required=True)
     made.add_argument("--platform", choices=["win32", "win64"], required=True)
     made.add_argument("templates", nargs="+", type=pathlib.Path)

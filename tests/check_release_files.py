@@ -1,12 +1,16 @@
 """Checks what the release build wrote beside the zip: the build record names
 the toolchain actually installed, and the winget and Scoop manifests parse,
 hold every field their formats require, and point at this zip, its SHA-256,
-the exe inside it and the version in that exe's version resource.
+the exe inside it and the version in that exe's version resource; the winget
+files also carry what the community repository's validation asks for: the
+schema header of their type, an identifier Owner.winprobe and the release
+date.
 
 Prints every fault it finds and exits 1 if there was one.
 """
 
 import argparse
+import datetime
 import hashlib
 import json
 import os
@@ -42,6 +46,12 @@ WINGET_REQUIRED = {
                       "ManifestVersion"],
 }
 WINGET_INSTALLER_REQUIRED = ["Architecture", "InstallerUrl", "InstallerSha256"]
+# winget-pkgs rejects a file whose schema header is missing or names another
+# type or version than its ManifestType and ManifestVersion.
+WINGET_HEADER = "# yaml-language-server: $schema=https://aka.ms/winget-manifest.{}.1.12.0.schema.json"
+# What an identifier's parts may not hold, and how long each may be.
+WINGET_ID_FORBIDDEN = re.compile(r'[.\s\\/:*?"<>|\x00-\x1f]')
+WINGET_ID_PART_MAX = 32
 # Scoop's required and expected fields, and what an update needs.
 SCOOP_REQUIRED = ["version", "description", "homepage", "license", "url", "hash", "bin",
                   "checkver", "autoupdate"]
@@ -136,10 +146,14 @@ def check_buildinfo(args, record, zip_digest):
 
 def winget_file(path, kind):
     try:
-        manifest = yaml.safe_load(path.read_text())
+        text = path.read_text()
+        manifest = yaml.safe_load(text)
     except (OSError, yaml.YAMLError) as error:
         faults.append(f"{path.name} does not parse: {error}")
         return {}
+    first = text.split("\n", 1)[0]
+    expect(first == WINGET_HEADER.format(kind),
+           f"{path.name}: the first line is not the {kind} 1.12.0 schema header: {first!r}")
     for field in WINGET_REQUIRED[kind]:
         expect(manifest.get(field) not in (None, "", []), f"{path.name} has no {field}")
     expect(manifest.get("ManifestType") == kind, f"{path.name} is not of ManifestType {kind}")
@@ -147,8 +161,21 @@ def winget_file(path, kind):
     return manifest
 
 
-def check_winget(args, manifests, entries, zip_digest, download, version):
+def winget_identifier(ident, repository):
+    """The identifier is the repository owner's, Owner.winprobe, in parts
+    winget accepts."""
+    owner = re.match(r"https://[^/]+/([^/]+)/", repository + "/")
+    wanted = f"{owner.group(1) if owner else '?'}.winprobe"
+    expect(ident == wanted, f"winget: the identifier {ident} is not {wanted}, the repository owner's")
+    for part in ident.split("."):
+        expect(0 < len(part) <= WINGET_ID_PART_MAX and not WINGET_ID_FORBIDDEN.search(part),
+               f"winget: the identifier part {part!r} is not 1 to {WINGET_ID_PART_MAX} characters "
+               "without blanks or any of \\/:*?\"<>|")
+
+
+def check_winget(args, manifests, entries, zip_digest, download, version, repository):
     ident = args.package_id
+    winget_identifier(ident, repository)
     files = {
         "version": winget_file(manifests / f"{ident}.yaml", "version"),
         "installer": winget_file(manifests / f"{ident}.installer.yaml", "installer"),
@@ -168,6 +195,11 @@ def check_winget(args, manifests, entries, zip_digest, download, version):
     entry = {**installer, **installers[0]}
     for field in WINGET_INSTALLER_REQUIRED:
         expect(entry.get(field), f"winget installer has no {field}")
+    # PyYAML reads an unquoted YYYY-MM-DD as a date.
+    day = datetime.datetime.fromtimestamp(int(args.epoch), datetime.timezone.utc).date()
+    released = entry.get("ReleaseDate")
+    expect(released == day or released == day.isoformat(),
+           f"winget: ReleaseDate {released!r} is not {day}, the day of SOURCE_DATE_EPOCH")
     expect(entry.get("InstallerType") == "zip", "winget: InstallerType is not zip")
     expect(entry.get("NestedInstallerType") == "portable", "winget: NestedInstallerType is not portable")
     arch = "x86" if args.package_name.endswith("win32") else "x64"
@@ -232,7 +264,7 @@ def main():
     if expect(record.exists(), f"the build wrote no {record.name}"):
         check_buildinfo(args, record.read_text(), zip_digest)
     manifests = build / "manifests"
-    check_winget(args, manifests, entries, zip_digest, download, version)
+    check_winget(args, manifests, entries, zip_digest, download, version, repository)
     check_scoop(manifests, entries, zip_digest, download, version, repository)
 
     for fault in faults:

@@ -43,7 +43,8 @@ def drop_json(field):
 # (what is broken, file, change, words the check must print)
 FAULTS = [
     ("version file without DefaultLocale", WINGET_VERSION, drop("DefaultLocale"), "has no DefaultLocale"),
-    ("version file of another schema", WINGET_VERSION, swap("1.12.0", "1.10.0"), "not ManifestVersion 1.12.0"),
+    ("version file of another schema", WINGET_VERSION, swap("^ManifestVersion: 1.12.0", "ManifestVersion: 1.10.0"),
+     "not ManifestVersion 1.12.0"),
     ("version file of another type", WINGET_VERSION, swap("ManifestType: version", "ManifestType: installer"),
      "not of ManifestType version"),
     ("installer without Installers", INSTALLER, swap(r"^Installers:(.|\n)*?(?=^Manifest)", ""), "has no Installers"),
@@ -59,6 +60,18 @@ FAULTS = [
     ("nested file not in the zip", INSTALLER, swap(r"\\winprobe\.exe", r"\\bin\\winprobe.exe"), "is not in the zip"),
     ("another command alias", INSTALLER, swap("PortableCommandAlias: winprobe", "PortableCommandAlias: probe"),
      "command alias is not winprobe"),
+    ("version file without its schema header", WINGET_VERSION, swap(r"\A# yaml-language-server:.*\n", ""),
+     "the first line is not the version 1.12.0 schema header"),
+    ("installer with the version file's header", INSTALLER,
+     swap(r"winget-manifest\.installer\.", "winget-manifest.version."),
+     "the first line is not the installer 1.12.0 schema header"),
+    ("locale header of another schema version", LOCALE, swap(r"defaultLocale\.1\.12\.0\.schema", "defaultLocale.1.10.0.schema"),
+     "the first line is not the defaultLocale 1.12.0 schema header"),
+    ("installer header below a comment", INSTALLER, swap(r"\A(# yaml-language-server:.*\n)(#.*\n)", r"\2\1"),
+     "the first line is not the installer 1.12.0 schema header"),
+    ("installer without ReleaseDate", INSTALLER, drop("ReleaseDate"), "winget: ReleaseDate None is not"),
+    ("installer released another day", INSTALLER, swap(r"^(ReleaseDate: )\S+", r"\g<1>1999-12-31"),
+     "winget: ReleaseDate datetime.date(1999, 12, 31) is not"),
     ("locale without License", LOCALE, drop("License"), "has no License"),
     ("locale without ShortDescription", LOCALE, drop("ShortDescription"), "has no ShortDescription"),
     ("locale without Publisher", LOCALE, drop("Publisher"), "has no Publisher"),
@@ -138,6 +151,26 @@ with tempfile.TemporaryDirectory() as temp:
             continue
         path.write_text(broken)
         expect_caught(what, check(folder), words)
+
+    # The winget files under another identifier: the old fixed one, and one
+    # whose owner part is longer than winget takes.
+    owner = re.match(r"https://[^/]+/([^/]+)/", args[args.index("--repository-url") + 1] + "/").group(1)
+    long_owner = "o" * 33
+    for what, other, url, words in [
+            ("identifier not the owner's", "winprobe.winprobe", None,
+             f"the identifier winprobe.winprobe is not {owner}.winprobe"),
+            ("identifier part longer than 32", f"{long_owner}.winprobe",
+             f"https://github.com/{long_owner}/winprobe", f"part '{long_owner}' is not 1 to 32")]:
+        folder = temp / other
+        folder.mkdir()
+        copy(folder)
+        for path in (folder / "manifests").glob(f"{ident}.*"):
+            text = re.sub(r"^PackageIdentifier: .*", f"PackageIdentifier: {other}", path.read_text(),
+                          flags=re.M)
+            path.with_name(other + path.name[len(ident):]).write_text(text)
+            path.unlink()
+        extra = ["--package-id", other] + (["--repository-url", url] if url else [])
+        expect_caught(what, check(folder, extra), words)
 
     # An exe whose version resource is not the project's version.
     folder = temp / "version"
