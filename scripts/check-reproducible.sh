@@ -21,30 +21,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 published_build=${1:-}
+source scripts/steps.sh
 work=
-finished=
-# Where it stops: said at any exit, the work kept when it failed.
-on_exit() {
-    local status=$?
-    if [ "$status" = 0 ] && [ -n "$finished" ]; then
-        [ -z "$work" ] || rm -rf "$work"
-        return
+# The work goes when the check passes, and is kept as evidence when not.
+steps_cleanup() {
+    [ -n "$work" ] || return 0
+    if [ "$1" = 0 ]; then
+        rm -rf "$work"
+    else
+        echo "check-reproducible: the builds, their logs and reports are kept in $work" >&2
     fi
-    [ "$status" != 0 ] || status=1
-    echo "check-reproducible: stopped (status $status) ${where:-before it began}" >&2
-    [ -z "$work" ] || echo "check-reproducible: the builds, their logs and reports are kept in $work" >&2
-    exit "$status"
-}
-trap on_exit EXIT
-trap 'exit 130' INT TERM HUP
-fail() {
-    echo "check-reproducible: $*" >&2
-    exit 1
 }
 
-where="installing what the check needs"
+step="installing what the check needs"
 scripts/install-deps.sh release
-where="reading the commit"
+step="reading the commit"
 commit=$(git rev-parse --short HEAD) || fail "git cannot read the commit here"
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     epoch=$SOURCE_DATE_EPOCH
@@ -58,7 +49,7 @@ work=$(mktemp -d)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     echo "check-reproducible: uncommitted changes are not in the builds; $commit is" >&2
 
-where="making the builds' source and locale"
+step="making the builds' source and locale"
 # Each build clones this bundle, so that neither sees this checkout's build
 # folders or untracked files, nor needs this checkout's owner or git config.
 mkdir "$work/source"
@@ -117,13 +108,13 @@ SOURCE_DATE_EPOCH='$epoch' cmake --workflow --preset release >../build.log 2>&1 
 mkdir ../published
 cp build/release/bin/winprobe.exe build/release/winprobe-*.zip* \
    build/release/winprobe-*-buildinfo.txt build/release/manifests/* ../published/'
-where="building the release twice under reprotest"
+step="building the release twice under reprotest"
 status=0
 TMPDIR=$work reprotest --verbosity 1 --vary="$variations" --store-dir "$work/store" \
     -c "$build" "$work/source" 'published/*' || status=$?
 [ "$status" = 0 ] || fail "the two builds of $commit differ or failed (reprotest: $status)"
 
-where="comparing them with ${published_build:-nothing else}"
+step="comparing them with ${published_build:-nothing else}"
 # reprotest keeps the first build's files under store/control, in the
 # folder the pattern named.
 reproduced=$(find "$work/store/control" -name winprobe.exe -printf '%h\n' | head -n 1)
@@ -168,4 +159,3 @@ if [ -n "$published_build" ]; then
 fi
 [ "$status" = 0 ] || fail "the release in $published_build is not what the builds reproduced"
 echo "release of $commit: both builds byte for byte the same${published_build:+, and the same as $published_build}"
-finished=1

@@ -11,21 +11,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=${1:-build/rehearsal}
 
+source scripts/steps.sh
 root=
-step=
-on_exit() {
-    local status=$?
+steps_cleanup() {
     [ -z "$root" ] || rm -rf "$root"
-    [ "$status" = 0 ] || echo "rehearse-release: stopped (status $status) while $step" >&2
 }
-trap on_exit EXIT
-trap 'exit 130' INT TERM HUP
 
 step="checking that it may"
-if [ "$(id -u)" != 0 ]; then
-    echo "rehearse-release: needs root, for mmdebstrap and chroot" >&2
-    exit 1
-fi
+[ "$(id -u)" = 0 ] || fail "needs root, for mmdebstrap and chroot"
 commit=$(git rev-parse HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     echo "rehearse-release: uncommitted changes are not rehearsed; $commit is" >&2

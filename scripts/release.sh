@@ -21,17 +21,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=${1:-dist}
 
-step=
+source scripts/steps.sh
 keys=
-on_exit() {
-    local status=$?
+steps_cleanup() {
     [ -z "$keys" ] || rm -rf "$keys"
-    [ "$status" = 0 ] || echo "release: stopped (status $status) while $step" >&2
-}
-trap on_exit EXIT
-fail() {
-    echo "release: $*" >&2
-    exit 1
 }
 
 step="installing what a release needs"
