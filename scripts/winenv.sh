@@ -37,7 +37,9 @@ winenv_session() {
     winenv_start "$1"
 }
 
+# Run for every failing command; under set -e the script then stops.
 winenv_failed() {
+    [[ $- == *e* ]] || return 0
     winenv_say "$0 stops: \"$2\" ($3, line $4) ended with status $1"
 }
 
