@@ -68,13 +68,14 @@ sample_cpu() {
 }
 
 # One row from the samples of one run: each process's cycles, a burst of
-# CPU of 1 ms or more between polls that saw none (those under way at the
-# first or the last sample left out); each of the probe's cycles paired with
+# CPU of 1 ms or more after 300 ms with none (a cycle waiting on the
+# wineserver can pause for a poll or two); those under way at the first or
+# the last sample left out. Each of the probe's cycles is paired with
 # the floor's nearest in time, half a second away, which met the same load.
 per_cycle() {
     awk -v windows="$1" '
         function close_burst(i) {
-            if (on[i] && !first[i] && total[i] >= 1e6) {
+            if (!partial[i] && total[i] >= 1e6) {
                 k = ++n[i]; begun[i, k] = start[i]; cpu[i, k] = total[i]
             }
             on[i] = 0; total[i] = 0
@@ -88,15 +89,15 @@ per_cycle() {
             at = 1 + q * (count - 1); lo = int(at)
             return lo == count ? a[lo] : a[lo] + (at - lo) * (a[lo + 1] - a[lo])
         }
-        NR == 1 { last[1] = $2; last[2] = $3; first[1] = first[2] = 1; next }
+        NR == 1 { last[1] = $2; last[2] = $3; next }
         {
             for (i = 1; i <= 2; i++) {
                 d = $(i + 1) - last[i]; last[i] = $(i + 1)
                 if (d > 20000) {
-                    if (!on[i]) { on[i] = 1; start[i] = $1 }
-                    total[i] += d
-                } else {
-                    close_burst(i); first[i] = 0
+                    if (!on[i]) { on[i] = 1; start[i] = $1; partial[i] = NR == 2 }
+                    total[i] += d; idle[i] = 0
+                } else if (on[i] && ++idle[i] == 6) {
+                    close_burst(i)
                 }
             }
         }
