@@ -2,8 +2,8 @@
 # The benchmark: what winprobe costs next to the platform's own floor, and
 # what it allocates per cycle. Arguments go to winprobe_bench: --windows N
 # for the largest count (10000), --cpu-seconds S for each of the two runs of
-# the probe process beside its floor (60; the whole script then takes four
-# to five minutes).
+# the probe process beside its floor (60; the whole script then takes about
+# four minutes).
 # Under Wine a process's CPU comes in 10 ms steps, some 20 to 40 of them a
 # minute at 100 windows, and one burst of other work on the machine can fall
 # on one process's cycles and not the other's. So beside the bench's own
@@ -68,8 +68,9 @@ sample_cpu() {
 }
 
 # One row from the samples of one run: each process's cycles, a burst of
-# CPU of 1 ms or more after 300 ms with none (a cycle waiting on the
-# wineserver can pause for a poll or two); those under way at the first or
+# CPU of 1 ms or more, ended by 700 ms with none (a cycle waiting on a busy
+# wineserver can pause for some polls; the next comes a second after the
+# last one ended); those under way at the first or
 # the last sample left out. Each of the probe's cycles is paired with
 # the floor's nearest in time, half a second away, which met the same load.
 per_cycle() {
@@ -96,7 +97,7 @@ per_cycle() {
                 if (d > 20000) {
                     if (!on[i]) { on[i] = 1; start[i] = $1; partial[i] = NR == 2 }
                     total[i] += d; idle[i] = 0
-                } else if (on[i] && ++idle[i] == 6) {
+                } else if (on[i] && ++idle[i] == 14) {
                     close_burst(i)
                 }
             }

@@ -81,7 +81,7 @@ winenv_stat_field() {
     local stat fields
     read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
     # The command's name, in parentheses, may hold spaces: count after it.
-    read -r -a fields <<<"${stat##*) }"
+    IFS=' ' read -r -a fields <<<"${stat##*) }"
     echo "${fields[$2 - 3]}"
 }
 
@@ -238,6 +238,9 @@ winenv_stop_jobs() {
 }
 
 winenv_stop() {
+    # A signal can stop the caller inside "IFS= read": the trap that ends up
+    # here then runs with that IFS, which would split no word below.
+    local IFS=$' \t\n'
     winenv_stop_jobs
     if [ -n "$WINENV_SHELL_PID" ]; then
         kill "$WINENV_SHELL_PID" 2>/dev/null || true
