@@ -70,16 +70,16 @@ sample_cpu() {
 # One row from the samples of one run: each process's cycles, a burst of
 # CPU of 1 ms or more, ended by 700 ms with none (a cycle waiting on a busy
 # wineserver can pause for some polls; the next comes a second after the
-# last one ended); those under way at the first or
-# the last sample left out. Each of the probe's cycles is paired with
+# last one ended); those under way at the first or the last sample, and
+# those a late poll blurs, left out. Each of the probe's cycles is paired with
 # the floor's nearest in time, half a second away, which met the same load.
 per_cycle() {
     awk -v windows="$1" '
         function close_burst(i) {
-            if (!partial[i] && total[i] >= 1e6) {
+            if (!partial[i] && !blurred[i] && total[i] >= 1e6) {
                 k = ++n[i]; begun[i, k] = start[i]; cpu[i, k] = total[i]
             }
-            on[i] = 0; total[i] = 0
+            on[i] = 0; total[i] = 0; blurred[i] = 0
         }
         function sort(a, count,    x, y, v) {
             for (x = 2; x <= count; x++)
@@ -90,13 +90,17 @@ per_cycle() {
             at = 1 + q * (count - 1); lo = int(at)
             return lo == count ? a[lo] : a[lo] + (at - lo) * (a[lo + 1] - a[lo])
         }
-        NR == 1 { last[1] = $2; last[2] = $3; next }
+        NR == 1 { last[1] = $2; last[2] = $3; t = $1; next }
         {
+            # A poll late by more than 250 ms (the machine busy) may hold the
+            # ends of two cycles: a cycle it falls in is left out.
+            late = $1 - t > 0.3; t = $1
             for (i = 1; i <= 2; i++) {
                 d = $(i + 1) - last[i]; last[i] = $(i + 1)
                 if (d > 20000) {
                     if (!on[i]) { on[i] = 1; start[i] = $1; partial[i] = NR == 2 }
                     total[i] += d; idle[i] = 0
+                    if (late) blurred[i] = 1
                 } else if (on[i] && ++idle[i] == 14) {
                     close_burst(i)
                 }
