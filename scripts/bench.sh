@@ -68,8 +68,8 @@ sample_cpu() {
 }
 
 # One row from the samples of one run: each process's cycles, a burst of
-# CPU of 1 ms or more, ended by 700 ms with none (a cycle waiting on a busy
-# wineserver can pause for some polls; the next comes a second after the
+# CPU of 1 ms or more, ended by 800 ms with none (a cycle waiting on a busy
+# wineserver can pause for some polls; the next begins a second after the
 # last one ended); those under way at the first or the last sample, and
 # those a late poll blurs, left out. Each of the probe's cycles is paired with
 # the floor's nearest in time, half a second away, which met the same load.
@@ -99,9 +99,9 @@ per_cycle() {
                 d = $(i + 1) - last[i]; last[i] = $(i + 1)
                 if (d > 20000) {
                     if (!on[i]) { on[i] = 1; start[i] = $1; partial[i] = NR == 2 }
-                    total[i] += d; idle[i] = 0
+                    total[i] += d; active[i] = $1
                     if (late) blurred[i] = 1
-                } else if (on[i] && ++idle[i] == 14) {
+                } else if (on[i] && $1 - active[i] >= 0.8) {
                     close_burst(i)
                 }
             }
