@@ -1,9 +1,11 @@
 // What winprobe costs, next to what the platform itself costs.
-//   winprobe_bench [--windows N] [--cpu-seconds S]
+//   winprobe_bench [--windows N] [--cpu-seconds S] [--marks]
 //       the tables, up to N windows (10000, Windows' default quota of USER
 //       objects for one process, which it cannot quite reach: it reports
 //       how many it got), and the probe process beside a floor process and
-//       an idle one for S seconds (60) at each of two window counts
+//       an idle one for S seconds (60) at each of two window counts; with
+//       --marks, lines "@cpu begin W" and "@cpu end W" around each of those
+//       intervals, for scripts/bench.sh to read the kernel's own figures
 //   winprobe_bench --floor
 //       the probe's loop without the report: the floor process
 //   winprobe_bench --idle
@@ -28,6 +30,8 @@
 
 namespace
 {
+
+bool g_fMarks;
 
 // Right of every screen, so that no window holds it and every hit test walks
 // every window.
@@ -254,12 +258,16 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     HANDLE ahProcess[] = {probe.process.Handle(), floor.Handle(), idle.Handle()};
     DWORD adwProcessId[] = {probe.process.Id(), floor.Id(), idle.Id()};
     ProcessCpu aStart[3], aEnd[3];
+    if (g_fMarks)
+        printf("@cpu begin %d\n", cWindows);
     ULONGLONG msTickStart = GetTickCount64();
     for (int i = 0; i < 3; ++i)
         aStart[i] = CpuOf(adwProcessId[i]);
     PumpMessages((DWORD)cSeconds * 1000);
     for (int i = 0; i < 3; ++i)
         aEnd[i] = CpuOf(adwProcessId[i]);
+    if (g_fMarks)
+        printf("@cpu end %d\n", cWindows);
     pRow->secInterval = (double)(GetTickCount64() - msTickStart) / 1000.0;
     pRow->kibProbe = WorkingSetKiB(ahProcess[0]);
     pRow->kibFloor = WorkingSetKiB(ahProcess[1]);
@@ -359,7 +367,7 @@ void AllocPhases(int k)
 
 int Usage()
 {
-    fprintf(stderr, "usage: winprobe_bench [--windows N] [--cpu-seconds S]\n"
+    fprintf(stderr, "usage: winprobe_bench [--windows N] [--cpu-seconds S] [--marks]\n"
                     "       winprobe_bench --floor | --idle | --alloc-phases K\n");
     return 2;
 }
@@ -375,6 +383,10 @@ int main(int argc, char *argv[])
             return RunFloor();
         if (option == "--idle")
             return RunIdle();
+        if (option == "--marks") {
+            g_fMarks = true;
+            continue;
+        }
         if (i + 1 == argc)
             return Usage();
         int nValue = atoi(argv[++i]);

@@ -7,6 +7,19 @@
 # at once, before it prints a line, and only Wine's loader says why (winenv.sh
 # keeps its messages on). Such a start is made once more, and said so; a
 # program that fails in any other way, or twice, fails.
+#
+# The program's stdout and stderr pass through as they come, copies kept for
+# the checks below: at a test's TIMEOUT, ctest (3.25, Debian 12's) kills
+# this script and every process under it with SIGKILL, which no trap sees,
+# so whatever waited here to be printed afterwards would be lost.
+#
+# A Windows exit status reaches this script as Wine's loader leaves it: its
+# low byte only (ExitProcess(0xC00000FD) gives 253). An unhandled exception
+# is named on stderr ("wine: Unhandled stack overflow at ..."), and the
+# program then ends with the debugger's status, the exception's low byte, or
+# even 0 (0xC0000409 raised did): that line gives the full code, and the
+# start fails whatever the status. A signal is told from such a status by the
+# wait status itself, which perl reports.
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
@@ -15,20 +28,63 @@ if [ $# -lt 2 ]; then
 fi
 out=$(mktemp)
 err=$(mktemp)
-trap 'rm -f "$out" "$err"' EXIT
+how=$(mktemp)
+trap 'rm -f "$out" "$err" "$how"' EXIT
+
+# Runs the program; writes "status N" or "signal N" to the file $1.
+# shellcheck disable=SC2016 # perl's variables
+wait_status='
+    my $file = shift;
+    my $r = system { $ARGV[0] } @ARGV;
+    open(my $fh, ">", $file) or die "wine-test: $file: $!\n";
+    if ($r == -1) { print STDERR "wine-test: cannot start $ARGV[0]: $!\n"; print $fh "status 127\n"; }
+    elsif ($r & 127) { print $fh "signal ", $r & 127, "\n"; }
+    else { print $fh "status ", $r >> 8, "\n"; }'
+
+# The code an unhandled exception's line on stderr names, if there is one.
+exception_code() {
+    local line
+    line=$(grep -m1 '^wine: Unhandled ' "$err") || return 1
+    case $line in
+    "wine: Unhandled stack overflow"*) echo "0xC00000FD (stack overflow)" ;;
+    "wine: Unhandled page fault"*) echo "0xC0000005 (access violation)" ;;
+    "wine: Unhandled division by zero"*) echo "0xC0000094 (division by zero)" ;;
+    "wine: Unhandled illegal instruction"*) echo "0xC000001D (illegal instruction)" ;;
+    "wine: Unhandled privileged instruction"*) echo "0xC0000096 (privileged instruction)" ;;
+    "wine: Unhandled exception 0x"*)
+        line=${line#wine: Unhandled exception 0x}
+        line=${line%% *}
+        echo "0x${line^^}"
+        ;;
+    *) return 1 ;;
+    esac
+}
+
 for attempt in 1 2; do
-    "$@" 2>"$err" | tee "$out"
-    status=${PIPESTATUS[0]}
-    cat "$err" >&2
-    [ "$status" != 0 ] || exit 0
+    : >"$how"
+    { perl -e "$wait_status" "$how" "$@" 2>&1 >&3 3>&- | tee "$err" >&2; } 3>&1 | tee "$out"
+    read -r kind value <"$how" || { kind=status value=255; }
+    if [ "$kind:$value" = status:0 ] && ! code=$(exception_code); then
+        exit 0
+    fi
     if [ "$attempt" = 2 ] || [ -s "$out" ] || ! grep -q ':err:module:' "$err"; then
         break
     fi
-    echo "wine-test: Wine could not start $2 (status $status); starting it once more" >&2
+    echo "wine-test: Wine could not start $2 ($kind $value); starting it once more" >&2
 done
-if [ "$status" -gt 128 ]; then
-    echo "wine-test: $2 was ended by signal $((status - 128))" >&2
-else
-    echo "wine-test: $2 failed with status $status" >&2
+if [ "$kind" = signal ]; then
+    echo "wine-test: $2 was ended by signal $value" >&2
+    exit $((128 + value))
 fi
-exit "$status"
+if code=$(exception_code); then
+    echo "wine-test: $2 failed with status $code, unhandled; Wine's loader ended with $value" >&2
+    if [ "$value" = 0 ]; then
+        value=$((${code%% *} & 0xFF))
+    fi
+elif [ "$value" -gt 127 ]; then
+    printf 'wine-test: %s failed with status %d (0x%02X: the low byte of its Windows exit status, all Wine passes on; an NTSTATUS such as 0xC00000FD ends in it)\n' \
+        "$2" "$value" "$value" >&2
+else
+    echo "wine-test: $2 failed with status $value" >&2
+fi
+exit "$value"

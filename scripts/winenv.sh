@@ -4,9 +4,10 @@
 #                             with WINENV_USE_DISPLAY=1, uses $DISPLAY instead
 #   winenv_stop               ends the calling script's own programs that are
 #                             still running, then stops both, by process id,
-#                             and waits for them
+#                             and waits for them; says so if Xvfb had ended
 #   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
-#                             script ends, however it ends
+#                             script ends, however it ends; a failing command
+#                             or a signal that ends the script is named
 #   winenv_start_shell EXE [ARG...]
 #                             starts a program that puts up shell windows and
 #                             prints "ready" once they stand; winenv_stop ends
@@ -17,13 +18,29 @@
 # Starts programs with $WINPROBE_WINE: winprobe_choose_build (arch.sh) first.
 
 WINENV_XVFB_PID=
+WINENV_XVFB_LOG=
 WINENV_SERVER_PID=
 WINENV_SHELL_PID=
 
+winenv_say() {
+    echo "winenv: $*" >&2
+}
+
 winenv_session() {
     trap winenv_stop EXIT
-    trap 'exit 130' INT TERM HUP
+    trap 'winenv_say "$0 stops: interrupted (SIGINT)"; exit 130' INT
+    trap 'winenv_say "$0 stops: asked to end (SIGTERM)"; exit 143' TERM
+    trap 'winenv_say "$0 stops: its terminal hung up (SIGHUP)"; exit 129' HUP
+    # Under set -e a failing command ends the script without a word: this
+    # names it (a failure inside a function is named at its call).
+    trap 'winenv_failed $? "$BASH_COMMAND" "${BASH_SOURCE[0]##*/}" "$LINENO"' ERR
     winenv_start "$1"
+}
+
+# Run for every failing command; under set -e the script then stops.
+winenv_failed() {
+    [[ $- == *e* ]] || return 0
+    winenv_say "$0 stops: \"$2\" ($3, line $4) ended with status $1"
 }
 
 winenv_start() {
@@ -32,75 +49,161 @@ winenv_start() {
     # Wine's messages off, but for the loader's: with them off, a program
     # whose DLLs fail to load or start ends at once and says nothing.
     export WINEPREFIX=$1 WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml="
+    # Every process of this session, Wine's own among them, inherits this
+    # mark, unique to this shell: winenv_stop_server ends no process without
+    # it.
+    WINPROBE_SESSION=$$.$(winenv_stat_field $$ 22)
+    export WINPROBE_SESSION
     mkdir -p "$WINEPREFIX"
 
     if [ "${WINENV_USE_DISPLAY:-0}" = 1 ]; then
         winenv_start_wine
         return
     fi
-    local fifo display
+    local fifo display=
+    WINENV_XVFB_LOG=$(mktemp -t winenv-xvfb.XXXXXX)
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${WINENV_SCREEN}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${WINENV_SCREEN}x24" -nolisten tcp 3>"$fifo" >"$WINENV_XVFB_LOG" 2>&1 &
     WINENV_XVFB_PID=$!
-    read -r display <"$fifo"
+    read -r display <"$fifo" || true
     rm -f "$fifo"
     if [ -z "$display" ]; then
-        echo "winenv: Xvfb did not start" >&2
+        winenv_xvfb_report "did not start"
         return 1
     fi
     export DISPLAY=:$display
     winenv_start_wine
 }
 
+# Field N of /proc/PID/stat (4 the parent, 22 the start time).
+winenv_stat_field() {
+    local stat fields
+    read -r stat 2>/dev/null <"/proc/$1/stat" || return 1
+    # The command's name, in parentheses, may hold spaces: count after it.
+    IFS=' ' read -r -a fields <<<"${stat##*) }"
+    echo "${fields[$2 - 3]}"
+}
+
+# A child of this shell that has not ended: an ended one stays a zombie
+# until it is waited for, so its id stays its own until then.
+winenv_running() {
+    local state
+    state=$(winenv_stat_field "$1" 3) && [ "$state" != Z ]
+}
+
+# Xvfb has ended: waits for it and says with what status and what it said.
+winenv_xvfb_report() {
+    local status=0
+    wait "$WINENV_XVFB_PID" 2>/dev/null || status=$?
+    winenv_say "Xvfb (pid $WINENV_XVFB_PID${DISPLAY:+, display $DISPLAY}) $1, with status $status;" \
+        "the end of what it said:"
+    tail -n 12 "$WINENV_XVFB_LOG" | sed 's/^/winenv:   /' >&2
+    rm -f "$WINENV_XVFB_LOG"
+    WINENV_XVFB_PID=
+}
+
+# One step of the start, its output kept: where it fails, says what it
+# printed, and whether Xvfb went first.
+winenv_step() {
+    local log status=0
+    log=$(mktemp)
+    "$@" >"$log" 2>&1 || status=$?
+    if [ "$status" != 0 ]; then
+        winenv_say "\"$*\" failed with status $status; it printed:"
+        sed 's/^/winenv:   /' "$log" >&2
+        if [ -n "$WINENV_XVFB_PID" ] && ! winenv_running "$WINENV_XVFB_PID"; then
+            winenv_xvfb_report "had ended"
+        fi
+    fi
+    rm -f "$log"
+    return "$status"
+}
+
 winenv_start_wine() {
     winenv_start_server
-    if [ "$(cat "$WINEPREFIX/.winenv-desktop" 2>/dev/null)" != "$WINENV_SCREEN" ]; then
+    local settings="$WINENV_SCREEN, no crash dialog"
+    if [ "$(cat "$WINEPREFIX/.winenv-desktop" 2>/dev/null)" != "$settings" ]; then
         # Windows inside one virtual desktop: without a window manager, Wine
         # waits two seconds whenever it hides a window of its own on X.
-        "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
-        "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+        winenv_step "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+        winenv_step "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
             /d "$WINENV_SCREEN" /f
+        # A crashing program otherwise waits on Wine's crash dialog until
+        # ctest's time-out; without it, winedbg prints the backtrace and the
+        # program ends with its exception's status.
+        winenv_step "$WINPROBE_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+            /t REG_DWORD /d 0 /f
         winenv_stop_server
-        echo "$WINENV_SCREEN" >"$WINEPREFIX/.winenv-desktop"
+        echo "$settings" >"$WINEPREFIX/.winenv-desktop"
         winenv_start_server
-    fi >/dev/null 2>&1
+    fi
 }
 
 winenv_start_server() {
     # A persistent server keeps Wine's own processes alive between programs.
     wineserver -f -p >/dev/null 2>&1 &
     WINENV_SERVER_PID=$!
-    "$WINPROBE_WINE" wineboot --init >/dev/null 2>&1
+    winenv_step "$WINPROBE_WINE" wineboot --init
 }
 
-# The processes that run in this prefix: each keeps its working folder, or a
-# folder it has open, inside it.
-winenv_prefix_pids() {
-    # One find, not a readlink per descriptor: a busy machine has thousands.
-    # Processes that end meanwhile make it fail; the rest still count.
-    {
-        find /proc/[0-9]*/cwd /proc/[0-9]*/fd -maxdepth 1 \
-            \( -lname "$WINEPREFIX" -o -lname "$WINEPREFIX/*" \) 2>/dev/null || true
-    } | cut -d / -f 3 | sort -u
+# Whether process $1 descends from process $2.
+winenv_descends_from() {
+    local pid=$1
+    while [ "$pid" -gt 1 ]; do
+        [ "$pid" = "$2" ] && return 0
+        pid=$(winenv_stat_field "$pid" 4) || return 1
+    done
+    return 1
+}
+
+# "PID START" of each process this session started that no process of this
+# shell's accounts for: one that carries this session's mark and this
+# prefix in its environment, outside this shell's own tree (those are ended
+# by id), whose parent is of the session too or is where an orphan of this
+# shell's tree goes (this shell's ancestors, init among them).
+winenv_session_pids() {
+    local file pid ppid start ancestors=" " up=$$
+    local -A marked=()
+    while up=$(winenv_stat_field "$up" 4) && [ "$up" -gt 0 ]; do
+        ancestors+="$up "
+    done
+    while read -r file; do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "$file" 2>/dev/null || continue
+        pid=${file#/proc/}
+        marked[${pid%/environ}]=1
+    done < <(grep -lzxF "WINPROBE_SESSION=$WINPROBE_SESSION" /proc/[0-9]*/environ 2>/dev/null)
+    for pid in "${!marked[@]}"; do
+        winenv_descends_from "$pid" $$ && continue
+        ppid=$(winenv_stat_field "$pid" 4) || continue
+        if [ -z "${marked[$ppid]:-}" ] && [ "${ancestors#* "$ppid" }" = "$ancestors" ]; then
+            continue
+        fi
+        start=$(winenv_stat_field "$pid" 22) || continue
+        echo "$pid $start"
+    done
 }
 
 winenv_stop_server() {
     [ -n "$WINENV_SERVER_PID" ] || return 0
-    local pids pid tries
-    pids=$(winenv_prefix_pids)
+    local left='' pid start args tries
     # Ends every process of this prefix's server, then the server itself.
     wineserver -k 2>/dev/null || true
     wait "$WINENV_SERVER_PID" 2>/dev/null || true
     WINENV_SERVER_PID=
-    for pid in $pids; do
-        for tries in $(seq 50); do
-            [ -d "/proc/$pid" ] || break
-            sleep 0.1
-        done
-        # Its server gone (it can fail under load), a client may hang on.
-        kill -9 "$pid" 2>/dev/null || true
+    # Its server gone (that can fail under load), a client may hang on.
+    for tries in $(seq 50); do
+        left=$(winenv_session_pids)
+        [ -n "$left" ] || return 0
+        sleep 0.1
     done
+    while read -r pid start; do
+        # The same process still, not another under a reused id.
+        [ "$(winenv_stat_field "$pid" 22)" = "$start" ] || continue
+        args=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")
+        kill -9 "$pid" 2>/dev/null || continue
+        winenv_say "ended pid $pid ($args): it outlived this session's wineserver"
+    done <<<"$left"
 }
 
 winenv_start_shell() {
@@ -110,7 +213,7 @@ winenv_start_shell() {
     WINENV_SHELL_PID=$!
     for tries in $(seq 300); do
         grep -q '^ready' "$log" && break
-        if ! kill -0 "$WINENV_SHELL_PID" 2>/dev/null || [ "$tries" = 300 ]; then
+        if ! winenv_running "$WINENV_SHELL_PID" || [ "$tries" = 300 ]; then
             echo "winenv: $* put up no shell windows:" >&2
             cat "$log" >&2
             rm -f "$log"
@@ -123,7 +226,8 @@ winenv_start_shell() {
 }
 
 # The caller's programs started with &, which the server's end would kill:
-# ended first and reaped here, so that the shell reports no killed job.
+# ended first and reaped here, so that the shell reports no killed job. Each
+# is this shell's child, so its id stays its own until it is waited for.
 winenv_stop_jobs() {
     local pid
     for pid in $(jobs -p); do
@@ -134,6 +238,9 @@ winenv_stop_jobs() {
 }
 
 winenv_stop() {
+    # A signal can stop the caller inside "IFS= read": the trap that ends up
+    # here then runs with that IFS, which would split no word below.
+    local IFS=$' \t\n'
     winenv_stop_jobs
     if [ -n "$WINENV_SHELL_PID" ]; then
         kill "$WINENV_SHELL_PID" 2>/dev/null || true
@@ -142,8 +249,13 @@ winenv_stop() {
     fi
     winenv_stop_server
     if [ -n "$WINENV_XVFB_PID" ]; then
-        kill "$WINENV_XVFB_PID" 2>/dev/null || true
-        wait "$WINENV_XVFB_PID" 2>/dev/null || true
-        WINENV_XVFB_PID=
+        if winenv_running "$WINENV_XVFB_PID"; then
+            kill "$WINENV_XVFB_PID" 2>/dev/null || true
+            wait "$WINENV_XVFB_PID" 2>/dev/null || true
+            rm -f "$WINENV_XVFB_LOG"
+            WINENV_XVFB_PID=
+        else
+            winenv_xvfb_report "ended before the script did"
+        fi
     fi
 }

@@ -1,17 +1,25 @@
 """scripts/wine-test.sh, the way ctest starts test programs under Wine, run
 with a stand-in loader that plays each way a start can go. Only a program
 that ends before it prints anything, with Wine's loader saying why, is
-started again; every other status reaches ctest unchanged. Takes the
-script's path."""
+started again; every other status reaches ctest unchanged, a Windows one
+named in hex. Takes the script's path."""
 
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
+import textwrap
 import unittest
 
 SCRIPT = sys.argv.pop(1)
 LOADER_ERROR = "0024:err:module:import_dll Library imagehlp.dll not found"
+# What Wine 8.0 prints for an exception nothing handled, then the status its
+# loader ended with here (a stack overflow: 1; 0xC0000409 raised: 0).
+OVERFLOW = ("wine: Unhandled stack overflow at address 0000000140002776 (thread 0150), "
+            "starting debugger...")
+RAISED = ("wine: Unhandled exception 0xc0000409 in thread 13c at address "
+          "000000007B013D7E (thread 013c), starting debugger...")
 
 # What the stand-in does on each start, by the name it is given as the
 # program: (stdout, stderr, status) for the first start, then the second.
@@ -22,6 +30,10 @@ PLAYS = {
     "fails-to-start-once": [("", LOADER_ERROR, 53), ("[  PASSED  ] 1 test.", "", 0)],
     "fails-to-start": [("", LOADER_ERROR, 53), ("", LOADER_ERROR, 53)],
     "fails-after-a-line": [("Running main()", LOADER_ERROR, 66), ("", "", 0)],
+    # ExitProcess(0xC00000FD): Wine's loader passes on the low byte alone.
+    "exits-with-an-ntstatus": [("", "", 253)],
+    "overflows-its-stack": [("[ RUN      ] Deep.Recursion", OVERFLOW, 1)],
+    "raises-and-ends-with-0": [("", RAISED, 0)],
 }
 
 # (play, status, starts, words in what it says on stderr)
@@ -32,6 +44,9 @@ EXPECTED = [
     ("fails-to-start-once", 0, 2, [LOADER_ERROR, "starting it once more"]),
     ("fails-to-start", 53, 2, ["starting it once more", "failed with status 53"]),
     ("fails-after-a-line", 66, 1, ["failed with status 66"]),
+    ("exits-with-an-ntstatus", 253, 1, ["failed with status 253 (0xFD"]),
+    ("overflows-its-stack", 1, 1, [OVERFLOW, "status 0xC00000FD (stack overflow)"]),
+    ("raises-and-ends-with-0", 9, 1, [RAISED, "status 0xC0000409"]),
 ]
 
 STAND_IN = """#!/usr/bin/env python3
@@ -70,11 +85,39 @@ class WineTest(unittest.TestCase):
                 for word in words:
                     self.assertIn(word, done.stderr)
                 self.assertEqual(starts - 1, done.stderr.count("once more"), done.stderr)
+                # None of these ended by a signal, whatever its status.
+                self.assertNotIn("signal", done.stderr)
 
     def test_a_killed_program_is_named_with_its_signal(self):
         done, _ = run_script("#!/usr/bin/env bash\nkill -KILL $$\n", "killed")
         self.assertEqual(137, done.returncode, done.stderr)
         self.assertIn("killed was ended by signal 9", done.stderr)
+
+    def test_a_timed_out_program_keeps_what_it_printed(self):
+        # ctest's own time-out: it kills the script and all under it.
+        ctest = shutil.which("ctest")
+        self.assertIsNotNone(ctest, "ctest is not on PATH")
+        with tempfile.TemporaryDirectory() as tmp:
+            loader = pathlib.Path(tmp, "loader")
+            loader.write_text("#!/usr/bin/env bash\n"
+                              "echo '[ RUN      ] Slow.Test'\n"
+                              "echo 'Slow.Test: waiting for the window' >&2\n"
+                              "exec sleep 60\n")
+            loader.chmod(0o755)
+            pathlib.Path(tmp, "CMakeLists.txt").write_text(textwrap.dedent(f"""\
+                cmake_minimum_required(VERSION 3.20)
+                project(timeout NONE)
+                enable_testing()
+                add_test(NAME slow COMMAND bash "{pathlib.Path(SCRIPT).resolve()}" "{loader}" slow.exe)
+                set_tests_properties(slow PROPERTIES TIMEOUT 2)
+                """))
+            subprocess.run([shutil.which("cmake"), "-S", tmp, "-B", f"{tmp}/build"],
+                           check=True, capture_output=True, timeout=60)
+            done = subprocess.run([ctest, "--output-on-failure"], cwd=f"{tmp}/build",
+                                  capture_output=True, text=True, timeout=60)
+        self.assertIn("Timeout", done.stdout)
+        self.assertIn("[ RUN      ] Slow.Test", done.stdout)
+        self.assertIn("Slow.Test: waiting for the window", done.stdout)
 
 
 if __name__ == "__main__":
