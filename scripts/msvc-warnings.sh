@@ -79,7 +79,8 @@ status=0
 if ! clang-tidy --quiet -p "$build" "${target[@]}" "${extra[@]}" \
     --checks='-*,clang-diagnostic-*,bugprone-suspicious-semicolon' --warnings-as-errors='*' \
     --header-filter="^$root/(src|tests|bench|demo)/" "${files[@]}" >"$tidy_out" 2>&1; then
-    grep -v -e '^[0-9]* warnings\? generated\.$' -e '^Suppressed [0-9]* warnings' \
+    grep -v -e ' warnings\? generated\.$' -e ' errors\? generated\.$' -e '^Error while processing ' \
+        -e '^Suppressed [0-9]* warnings' \
         -e '^Use -header-filter=' "$tidy_out" || cat "$tidy_out"
     status=1
 fi
