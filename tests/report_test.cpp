@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace
@@ -14,17 +15,51 @@ namespace
 // The report of hwnd, made once, and what the platform said of hwnd just
 // after it. In a fresh prefix Wine's own programs are still making windows,
 // so a neighbour line may name the neighbour from before the report or the
-// one after it, and nothing else; the text kept names the one after.
+// one after it, and nothing else; the text kept names the one after. Among
+// the windows that stood throughout, the report must move nothing.
 struct Report {
     std::string text;
     WindowState after;
 };
 
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam)
+{
+    ((std::vector<HWND> *)lParam)->push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows()
+{
+    std::vector<HWND> hwnds;
+    EnumWindows(CollectWindow, (LPARAM)&hwnds);
+    return hwnds;
+}
+
+// The windows below and above hwnd in list, of those that other holds too.
+std::pair<HWND, HWND> SteadyNeighbours(HWND hwnd, const std::vector<HWND> &list,
+                                       const std::vector<HWND> &other)
+{
+    std::vector<HWND> steady;
+    for (HWND h : list)
+        if (std::find(other.begin(), other.end(), h) != other.end())
+            steady.push_back(h);
+    auto it = std::find(steady.begin(), steady.end(), hwnd);
+    if (it == steady.end())
+        return {NULL, NULL};
+    return {it + 1 == steady.end() ? NULL : it[1], it == steady.begin() ? NULL : it[-1]};
+}
+
 testing::AssertionResult Capture(HWND hwnd, Report *pReport)
 {
     const WindowState before = QueryWindow(hwnd);
+    const std::vector<HWND> hwndsBefore = TopLevelWindows();
     pReport->text = CaptureStdout([hwnd] { PrintWindowInfo(hwnd); });
     pReport->after = QueryWindow(hwnd);
+    const std::vector<HWND> hwndsAfter = TopLevelWindows();
+    if (SteadyNeighbours(hwnd, hwndsBefore, hwndsAfter) !=
+        SteadyNeighbours(hwnd, hwndsAfter, hwndsBefore))
+        return testing::AssertionFailure()
+               << "the report moved " << Describe(hwnd) << " in the Z-order";
     const std::pair<const char *, std::pair<HWND, HWND>> neighbours[] = {
         {"\r\nNextWnd: ", {before.next, pReport->after.next}},
         {"\r\nPrevWnd: ", {before.prev, pReport->after.prev}},
