@@ -87,7 +87,8 @@ fi
 
 # C4706: an assignment as the condition of if, while, do, for or ?:, bare,
 # in parentheses or negated (!(f = Call())), alone or as an operand of && or
-# ||. Compared ((p = Call()) != NULL), it is not one.
+# ||. Compared ((p = Call()) != NULL), it is not one. Stricter than MSVC,
+# which lets ((f = Call())) pass.
 assign='ignoringParenImpCasts(anyOf(binaryOperator(isAssignmentOperator()),
     cxxOperatorCallExpr(isAssignmentOperator())))'
 operand="ignoringParenImpCasts(anyOf($assign,
