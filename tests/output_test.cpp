@@ -68,6 +68,30 @@ BOOL WINAPI SwallowStop(DWORD dwCtrlType)
     return TRUE;
 }
 
+// The event SwallowStop sets and SwallowStop installed, both gone with this
+// object, however the test ends; the process must not begin to exit while
+// the thread made for the console event is still ending.
+struct StopSwallowed {
+    StopSwallowed()
+    {
+        s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
+        fInstalled = SetConsoleCtrlHandler(SwallowStop, TRUE);
+    }
+    ~StopSwallowed()
+    {
+        HANDLE hStopThread = s_dwStopThread ? OpenThread(SYNCHRONIZE, FALSE, s_dwStopThread) : NULL;
+        if (hStopThread != NULL) {
+            WaitForSingleObject(hStopThread, 5000);
+            CloseHandle(hStopThread);
+        }
+        if (fInstalled)
+            SetConsoleCtrlHandler(SwallowStop, FALSE);
+        CloseHandle(s_hStopSeen);
+        s_hStopSeen = NULL;
+    }
+    BOOL fInstalled;
+};
+
 TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
 {
     // A console of this process's own to raise the event in: the one it was
@@ -77,27 +101,16 @@ TEST(ConsoleStop, FlushesAndLeavesTheEventToTheNextHandler)
     // Ctrl+C may have been handed down to us as ignored; then no handler
     // would run.
     SetConsoleCtrlHandler(NULL, FALSE);
-    s_hStopSeen = CreateEventA(NULL, TRUE, FALSE, NULL);
-    SetConsoleCtrlHandler(SwallowStop, TRUE);
+    StopSwallowed swallowed;
+    ASSERT_TRUE(s_hStopSeen != NULL && swallowed.fInstalled) << "error " << GetLastError();
     StdoutCapture capture(SinkFile);
 
     PrintLine("a finished line\n");
     EXPECT_EQ("", capture.Reader().Collect());
-    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << "error " << GetLastError();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(s_hStopSeen, 5000))
         << "winprobe's handler must pass the event on";
     EXPECT_EQ("a finished line\r\n", capture.Reader().Collect());
-
-    capture.Restore();
-    // The handlers run on a thread made for the event: the process must not
-    // begin to exit while that thread is still ending.
-    HANDLE hStopThread = OpenThread(SYNCHRONIZE, FALSE, s_dwStopThread);
-    if (hStopThread != NULL) {
-        WaitForSingleObject(hStopThread, 5000);
-        CloseHandle(hStopThread);
-    }
-    SetConsoleCtrlHandler(SwallowStop, FALSE);
-    CloseHandle(s_hStopSeen);
 }
 
 } // namespace

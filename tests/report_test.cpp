@@ -6,25 +6,81 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace
 {
 
-// The report of hwnd, made again (count and all) while its Z-order
-// neighbours changed under it: in a fresh prefix Wine's own programs are
-// still making windows, and the tests read the neighbours afterwards.
-std::string Capture(HWND hwnd)
+// The report of hwnd, made once, and what the platform said of hwnd just
+// after it. In a fresh prefix Wine's own programs are still making windows,
+// so a neighbour line may name the neighbour from before the report or the
+// one after it, and nothing else; the text kept names the one after. Among
+// the windows that stood throughout, the report must move nothing.
+struct Report {
+    std::string text;
+    WindowState after;
+};
+
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam)
 {
-    for (int nTry = 1;; ++nTry) {
-        const int nBefore = nCount;
-        const HWND hwndNext = GetWindow(hwnd, GW_HWNDNEXT), hwndPrev = GetWindow(hwnd, GW_HWNDPREV);
-        std::string text = CaptureStdout([hwnd] { PrintWindowInfo(hwnd); });
-        if (nTry == 5 ||
-            (hwndNext == GetWindow(hwnd, GW_HWNDNEXT) && hwndPrev == GetWindow(hwnd, GW_HWNDPREV)))
-            return text;
-        nCount = nBefore;
+    ((std::vector<HWND> *)lParam)->push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows()
+{
+    std::vector<HWND> hwnds;
+    EnumWindows(CollectWindow, (LPARAM)&hwnds);
+    return hwnds;
+}
+
+// The windows below and above hwnd in list, of those that other holds too.
+std::pair<HWND, HWND> SteadyNeighbours(HWND hwnd, const std::vector<HWND> &list,
+                                       const std::vector<HWND> &other)
+{
+    std::vector<HWND> steady;
+    for (HWND h : list)
+        if (std::find(other.begin(), other.end(), h) != other.end())
+            steady.push_back(h);
+    auto it = std::find(steady.begin(), steady.end(), hwnd);
+    if (it == steady.end())
+        return {NULL, NULL};
+    return {it + 1 == steady.end() ? NULL : it[1], it == steady.begin() ? NULL : it[-1]};
+}
+
+testing::AssertionResult Capture(HWND hwnd, Report *pReport)
+{
+    const WindowState before = QueryWindow(hwnd);
+    const std::vector<HWND> hwndsBefore = TopLevelWindows();
+    pReport->text = CaptureStdout([hwnd] { PrintWindowInfo(hwnd); });
+    pReport->after = QueryWindow(hwnd);
+    const std::vector<HWND> hwndsAfter = TopLevelWindows();
+    if (SteadyNeighbours(hwnd, hwndsBefore, hwndsAfter) !=
+        SteadyNeighbours(hwnd, hwndsAfter, hwndsBefore))
+        return testing::AssertionFailure()
+               << "the report moved " << Describe(hwnd) << " in the Z-order";
+    const std::pair<const char *, std::pair<HWND, HWND>> neighbours[] = {
+        {"\r\nNextWnd: ", {before.next, pReport->after.next}},
+        {"\r\nPrevWnd: ", {before.prev, pReport->after.prev}},
+    };
+    for (const auto &n : neighbours) {
+        size_t ich = pReport->text.rfind(n.first);
+        if (ich == std::string::npos)
+            continue;
+        ich += strlen(n.first);
+        char szBefore[16], szAfter[16];
+        snprintf(szBefore, sizeof szBefore, "%08lX", HandleToULong(n.second.first));
+        snprintf(szAfter, sizeof szAfter, "%08lX", HandleToULong(n.second.second));
+        if (pReport->text.compare(ich, 8, szBefore) != 0 &&
+            pReport->text.compare(ich, 8, szAfter) != 0)
+            return testing::AssertionFailure()
+                   << n.first + 2 << "names neither " << szBefore << " (before the report) nor "
+                   << szAfter << " (after it):\n"
+                   << pReport->text;
+        pReport->text.replace(ich, 8, szAfter);
     }
+    return testing::AssertionSuccess();
 }
 
 // Rectangles, hidden and disabled windows need no place on the screen that
@@ -66,7 +122,9 @@ TEST(PrintWindowInfo, PrintsThisBlockLiterally)
     HWND hwnd = windows[0];
     nCount = 41;
 
-    std::string text = Capture(hwnd);
+    Report report;
+    ASSERT_TRUE(Capture(hwnd, &report));
+    const std::string &text = report.text;
 
     const char *const apszLines[] = {
         "---",
@@ -94,8 +152,8 @@ TEST(PrintWindowInfo, PrintsThisBlockLiterally)
             EXPECT_EQ(pszLine, line) << text;
     }
     EXPECT_TRUE(IsHandleText(LineValue("\r\n" + text, "HWND: "), hwnd));
-    EXPECT_TRUE(IsHandleText(LineValue(text, "NextWnd: "), GetWindow(hwnd, GW_HWNDNEXT)));
-    EXPECT_TRUE(IsHandleText(LineValue(text, "PrevWnd: "), GetWindow(hwnd, GW_HWNDPREV)));
+    EXPECT_TRUE(IsHandleText(LineValue(text, "NextWnd: "), report.after.next));
+    EXPECT_TRUE(IsHandleText(LineValue(text, "PrevWnd: "), report.after.prev));
     EXPECT_EQ(42, nCount);
 }
 
@@ -126,9 +184,11 @@ TEST(PrintWindowInfo, PrintsWhatThePlatformSaysLiterally)
     HWND hwnd = windows[0];
     int nBefore = nCount;
 
-    std::string text = Capture(hwnd);
+    Report report;
+    ASSERT_TRUE(Capture(hwnd, &report));
+    const std::string &text = report.text;
 
-    EXPECT_EQ(ExpectedBlock(hwnd, nBefore), text);
+    EXPECT_EQ(ExpectedBlockOf(hwnd, report.after, nBefore), text);
     EXPECT_EQ(nBefore + 1, nCount);
     // Renderings checked without the expected-block helper.
     EXPECT_EQ(0u, text.find("---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: "));
@@ -143,14 +203,17 @@ TEST(PrintWindowInfo, PrintsWhatThePlatformSaysLiterally)
 TEST(PrintWindowInfo, CutsATitleTo259Characters)
 {
     TestWindows windows({ReportWindow(std::string(300, 'T'), WS_POPUP, RECT{10, 10, 20, 20})});
-    EXPECT_EQ(std::string(259, 'T'), LineValue(Capture(windows[0]), "WindowText: "));
+    Report report;
+    ASSERT_TRUE(Capture(windows[0], &report));
+    EXPECT_EQ(std::string(259, 'T'), LineValue(report.text, "WindowText: "));
 }
 
 TEST(PrintWindowInfo, NullHandlePrintsThreeLinesAndKeepsTheCount)
 {
     int nBefore = nCount;
-    EXPECT_EQ("---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: 00000000\r\n",
-              Capture(NULL));
+    Report report;
+    ASSERT_TRUE(Capture(NULL, &report));
+    EXPECT_EQ("---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: 00000000\r\n", report.text);
     EXPECT_EQ(nBefore, nCount);
 }
 
@@ -172,9 +235,10 @@ TEST(PrintWindowInfo, PrintsTheLowThirtyTwoBitsOfAHandle)
     };
     for (const HandleCase &c : cases) {
         int nBefore = nCount;
-        std::string text = Capture((HWND)c.value);
+        Report report;
+        ASSERT_TRUE(Capture((HWND)c.value, &report));
         std::string head = "---\r\nnCount: " + std::to_string(nBefore) + "\r\nHWND: ";
-        EXPECT_EQ(head + c.pszText + "\r\n", text.substr(0, head.size() + 10)) << c.pszText;
+        EXPECT_EQ(head + c.pszText + "\r\n", report.text.substr(0, head.size() + 10)) << c.pszText;
         EXPECT_EQ(nBefore + 1, nCount);
     }
 }
@@ -186,9 +250,11 @@ TEST(PrintWindowInfo, DestroyedWindowShowsEmptyTextsAndAZeroRectangle)
     DestroyWindow(hwnd);
     int nBefore = nCount;
 
-    std::string text = Capture(hwnd);
+    Report report;
+    ASSERT_TRUE(Capture(hwnd, &report));
+    const std::string &text = report.text;
 
-    EXPECT_EQ(ExpectedBlock(hwnd, nBefore), text);
+    EXPECT_EQ(ExpectedBlockOf(hwnd, report.after, nBefore), text);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "\r\nClassName: \r\nWindowText: \r\n", text);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "\r\nWindowRect: (0, 0)-(0, 0)\r\n", text);
     EXPECT_EQ(nBefore + 1, nCount);
@@ -203,9 +269,10 @@ TEST(PrintWindowInfo, BottomWindowHasNoNextWindow)
     HWND hwndBottom = GetWindow(windows[0], GW_HWNDLAST);
     ASSERT_EQ(NULL, GetWindow(hwndBottom, GW_HWNDNEXT)) << Describe(hwndBottom);
     ASSERT_TRUE(GetWindow(hwndBottom, GW_HWNDPREV) != NULL) << Describe(hwndBottom);
-    std::string text = Capture(hwndBottom);
-    EXPECT_EQ("00000000", LineValue(text, "NextWnd: ")) << text;
-    EXPECT_NE("00000000", LineValue(text, "PrevWnd: ")) << text;
+    Report report;
+    ASSERT_TRUE(Capture(hwndBottom, &report));
+    EXPECT_EQ("00000000", LineValue(report.text, "NextWnd: ")) << report.text;
+    EXPECT_NE("00000000", LineValue(report.text, "PrevWnd: ")) << report.text;
 }
 
 } // namespace

@@ -154,8 +154,8 @@ testing::AssertionResult IsStandingBlock(const std::string &block, int nCount,
 
 // A block as the probe prints it for a churned window. A window destroyed
 // under the report shows empty texts and a zero rectangle; any other
-// rectangle is one the churn set.
-testing::AssertionResult IsChurnBlock(const std::string &block, int nCount)
+// rectangle is one the churn set, on the 8-pixel grid anchored at pt.
+testing::AssertionResult IsChurnBlock(const std::string &block, int nCount, POINT pt)
 {
     static const std::regex s_shape(
         "---\r\nnCount: (-?\\d+)\r\n"
@@ -176,10 +176,11 @@ testing::AssertionResult IsChurnBlock(const std::string &block, int nCount)
     for (int i = 0; i < 4; ++i)
         al[i] = std::stol(m[4 + i]);
     bool fZero = !al[0] && !al[1] && !al[2] && !al[3];
-    bool fChurned = al[0] < al[2] && al[1] < al[3] && al[0] % 8 == 0 && al[1] % 8 == 0 &&
-                    al[2] % 8 == 0 && al[3] % 8 == 0;
+    bool fChurned = al[0] < al[2] && al[1] < al[3] && (al[0] - pt.x) % 8 == 0 &&
+                    (al[1] - pt.y) % 8 == 0 && (al[2] - pt.x) % 8 == 0 && (al[3] - pt.y) % 8 == 0;
     if (!fZero && !fChurned)
-        return testing::AssertionFailure() << "a rectangle the churn never set";
+        return testing::AssertionFailure()
+               << "a rectangle the churn never set: not on the grid at " << pt.x << ", " << pt.y;
     return testing::AssertionSuccess();
 }
 
@@ -201,26 +202,30 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
 
     // SetCursorPos wants a window on the calling thread.
     TestWindows aside({{"WinprobeAside", "aside", WS_POPUP, 0, {8, 8, 16, 16}}});
-    ASSERT_TRUE(PlaceCursor(kpt));
+    ASSERT_TRUE(CursorPlaced(kpt));
     ProbeChild probe(SinkFile);
     ASSERT_TRUE(probe.Start(CREATE_NEW_CONSOLE));
-    // Before the churn begins, and once the probe's console has its window.
-    PumpMessages(500);
-    const StandingWindows standing = StandingAt(kpt);
+    SinkReader churnOut(SinkPipe, true);
     ChildProcess churn;
     ASSERT_TRUE(churn.Start(ProgramPath("winprobe_helper.exe"),
                             "churn " + std::to_string(cSeconds) + " " + std::to_string(kpt.x) +
                                 " " + std::to_string(kpt.y),
-                            NULL, 0));
+                            churnOut.WriteEnd(), 0));
+    churnOut.CloseWriteEnd();
 
     PumpMessages(dwFirstLook);
     Footprint fpFirst = FootprintOf(probe.process.Handle());
-    DWORD cOperations = churn.WaitForExit((cSeconds + 60) * 1000);
-    EXPECT_NE((DWORD)WAIT_TIMEOUT, cOperations) << "the churn did not end";
+    EXPECT_EQ(0u, churn.WaitForExit((cSeconds + 60) * 1000))
+        << "the churn ended badly or not at all: " << churnOut.Collect();
+    int cOperations = -1;
+    sscanf(churnOut.Collect().c_str(), "operations %d", &cOperations);
     PumpMessages(1500); // the probe's last cycle over the churn
     Footprint fpLast = FootprintOf(probe.process.Handle());
     EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.process.Handle(), 0))
         << "the probe died";
+    // Every window at the point now stood there all along (the churn's are
+    // gone), the probe's console window among them whenever it came.
+    const StandingWindows standing = StandingAt(kpt);
 
     DWORD dwError = 0;
     EXPECT_TRUE(SendConsoleEvent(probe.process.Id(), CTRL_C_EVENT, &dwError)) << dwError;
@@ -228,7 +233,7 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     probe.Stop();
 
     std::vector<std::string> blocks = SplitBlocks(probe.Text());
-    printf("%d s of churn: %lu operations, %lu blocks\n", cSeconds, cOperations,
+    printf("%d s of churn: %d operations, %lu blocks\n", cSeconds, cOperations,
            (unsigned long)blocks.size());
     PrintFootprint(dwFirstLook == 60000 ? "after a minute" : "a quarter in", fpFirst);
     PrintFootprint("at the end", fpLast);
@@ -237,7 +242,7 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
         auto it = standing.find(BlockHandle(blocks[i]));
         if (it == standing.end()) {
             ++cChurned;
-            EXPECT_TRUE(IsChurnBlock(blocks[i], (int)i)) << blocks[i];
+            EXPECT_TRUE(IsChurnBlock(blocks[i], (int)i, kpt)) << blocks[i];
         } else {
             EXPECT_TRUE(IsStandingBlock(blocks[i], (int)i, it->second.second, it->second.first))
                 << blocks[i];
@@ -246,7 +251,7 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     printf("%lu blocks of churned windows, %lu of the %lu that stood at the point before\n",
            (unsigned long)cChurned, (unsigned long)(blocks.size() - cChurned),
            (unsigned long)standing.size());
-    EXPECT_GT(cOperations, 1000u);
+    EXPECT_GT(cOperations, 1000) << churnOut.Text();
     EXPECT_GE(cChurned, (size_t)cSeconds / 4) << "the churn was seldom under the cursor";
     ExpectNoGrowth(fpFirst, fpLast);
 }
@@ -255,21 +260,25 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
 {
     ProbeChild probe(SinkPipe);
     TestWindows piped({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
-    ASSERT_TRUE(PlaceCursor(kpt));
+    ASSERT_TRUE(CursorPlaced(kpt));
     ASSERT_TRUE(probe.Start());
-    probe.WaitForOutput(8000, [](const std::string &t) { return !t.empty(); });
-    ASSERT_FALSE(probe.Text().empty());
+    ASSERT_TRUE(OutputCame(probe, "first 512-byte write", 20000,
+                           [](const std::string &t) { return !t.empty(); }));
 
+    // Milliseconds of CPU, or -1 where no thread of the probe could be read.
     auto cpuOverTenCycles = [&probe] {
-        ULONGLONG ticksBefore = CpuOf(probe.process.Id()).ticks;
+        ProcessCpu before = CpuOf(probe.process.Id());
         PumpMessages(10000);
-        return (CpuOf(probe.process.Id()).ticks - ticksBefore) / 10000;
+        ProcessCpu after = CpuOf(probe.process.Id());
+        if (before.cThreads == 0 || after.cThreads == 0)
+            return -1LL;
+        return (long long)(after.ticks - before.ticks) / 10000;
     };
-    ULONGLONG msRead = cpuOverTenCycles();
+    long long msRead = cpuOverTenCycles();
     probe.reader.CloseReadEnd();
-    ULONGLONG msUnread = cpuOverTenCycles(); // five 512-byte writes that fail
-    printf("CPU over ten cycles: %lu ms with a reader, %lu ms after it left\n",
-           (unsigned long)msRead, (unsigned long)msUnread);
+    long long msUnread = cpuOverTenCycles(); // five 512-byte writes that fail
+    ASSERT_TRUE(msRead >= 0 && msUnread >= 0) << "the probe's threads could not be read";
+    printf("CPU over ten cycles: %lld ms with a reader, %lld ms after it left\n", msRead, msUnread);
 
     EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(probe.process.Handle(), 0))
         << "the probe ended";
@@ -290,16 +299,16 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
     HWND hwndBottom = hwnds.Handles().back();
     // Below every tile, and above every window that is not the test's.
     ASSERT_EQ(hwnds[cWindows - 1], GetWindow(hwndBottom, GW_HWNDPREV));
-    ASSERT_TRUE(PlaceCursor(kpt));
+    ASSERT_TRUE(CursorPlaced(kpt));
 
     auto probeOnce = [](HWND hwndExpected) {
         ASSERT_EQ(hwndExpected, WindowAt(kpt)) << Describe(WindowAt(kpt));
         ProbeChild probe(SinkFile);
         ASSERT_TRUE(probe.Start());
-        probe.WaitForOutput(10000, [](const std::string &t) { return !t.empty(); });
+        ASSERT_TRUE(OutputCame(probe, "first 512-byte write", 20000,
+                               [](const std::string &t) { return !t.empty(); }));
         std::string expected = ExpectedStream(hwndExpected, 0, 8192);
         probe.Stop();
-        ASSERT_FALSE(probe.Text().empty());
         EXPECT_EQ(expected.substr(0, probe.Text().size()), probe.Text());
     };
     probeOnce(hwndBottom);

@@ -41,8 +41,8 @@ static int Random(int nRange)
 // Churns 16 top-level windows around the point as fast as it can: creates,
 // moves, resizes, retitles, hides, shows, restacks and destroys them. Every
 // rectangle is on the point's 8-pixel grid, often but not always over it,
-// and every title is "churn N" or "churn N" and a second line. The exit code
-// is the number of operations done.
+// and every title is "churn N" or "churn N" and a second line. Prints the
+// number of operations done; the exit code is 0.
 static int Churn(DWORD dwMilliseconds, POINT pt)
 {
     HWND ahwnd[16] = {};
@@ -74,7 +74,8 @@ static int Churn(DWORD dwMilliseconds, POINT pt)
     }
     for (HWND hwnd : ahwnd)
         DestroyWindow(hwnd);
-    return cOperations;
+    printf("operations %d\n", cOperations);
+    return 0;
 }
 
 static int LastError(void)
@@ -93,11 +94,11 @@ static int RaiseConsoleEvent(DWORD dwProcessId, const char *pszEvent)
     // Ctrl+C reaches every process on the console, this one too.
     SetConsoleCtrlHandler(NULL, TRUE);
     FreeConsole();
-    BOOL fAttached = FALSE;
-    for (int nTry = 0; nTry < 50 && !(fAttached = AttachConsole(dwProcessId)); ++nTry)
+    for (int nTry = 0; !AttachConsole(dwProcessId); ++nTry) {
+        if (nTry == 50)
+            return LastError();
         Sleep(50);
-    if (!fAttached)
-        return LastError();
+    }
     if (strcmp(pszEvent, "close") == 0) {
         // As a user closes the console window; detached first, so that the
         // close event does not end this process instead.

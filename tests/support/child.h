@@ -56,14 +56,18 @@ class ProbeChild
     const std::string &Text() const { return reader.Text(); }
 
     // Waits, with the test's windows served, until the text that has
-    // reached the sink satisfies done or the time is up; returns the
-    // milliseconds taken.
-    template <typename Done> DWORD WaitForOutput(DWORD dwTimeout, Done done)
+    // reached the sink satisfies done (true) or the time is up (false);
+    // *pdwTaken is the milliseconds it took.
+    template <typename Done> bool WaitForOutput(DWORD dwTimeout, Done done, DWORD *pdwTaken)
     {
-        DWORD dwStart = GetTickCount();
-        while (!done(reader.Collect()) && GetTickCount() - dwStart < dwTimeout)
+        const DWORD dwStart = GetTickCount();
+        for (;;) {
+            const bool fDone = done(reader.Collect());
+            *pdwTaken = GetTickCount() - dwStart;
+            if (fDone || *pdwTaken >= dwTimeout)
+                return fDone;
             PumpMessages(20);
-        return GetTickCount() - dwStart;
+        }
     }
 
     SinkReader reader;

@@ -1,9 +1,10 @@
-// For test programs that place the cursor: one check before any test runs,
-// so that a session that cannot move it fails at once, saying why, rather
-// than every test failing its comparisons.
+// For test programs that place the cursor and run the probe: one check
+// before any test runs, so that a session that cannot move it fails at
+// once, saying why, rather than every test failing its comparisons; and the
+// waits of such tests, which fail saying what they waited for.
 #pragma once
 
-#include "support/screen.h"
+#include "support/child.h"
 
 #include <gtest/gtest.h>
 
@@ -39,3 +40,33 @@ class CursorSession : public testing::Environment
         exit(1);
     }
 };
+
+inline testing::AssertionResult CursorPlaced(POINT pt)
+{
+    if (PlaceCursor(pt))
+        return testing::AssertionSuccess();
+    POINT ptNow = {};
+    BOOL fRead = GetCursorPos(&ptNow);
+    return testing::AssertionFailure()
+           << "the cursor is at (" << ptNow.x << ", " << ptNow.y
+           << ") ten seconds after SetCursorPos(" << pt.x << ", " << pt.y << ")"
+           << (fRead ? "" : ", or unread: GetCursorPos fails, error ")
+           << (fRead ? "" : std::to_string(GetLastError()));
+}
+
+// Until the probe's output satisfies done, up to dwTimeout milliseconds;
+// *pdwTaken, where given, is the milliseconds it took.
+template <typename Done>
+testing::AssertionResult OutputCame(ProbeChild &child, const char *pszWhat, DWORD dwTimeout,
+                                    Done done, DWORD *pdwTaken = NULL)
+{
+    DWORD dwTaken;
+    if (child.WaitForOutput(dwTimeout, done, pdwTaken ? pdwTaken : &dwTaken))
+        return testing::AssertionSuccess();
+    DWORD dwExit = child.process.WaitForExit(0);
+    return testing::AssertionFailure()
+           << "no " << pszWhat << " within " << dwTimeout << " ms; the probe "
+           << (dwExit == WAIT_TIMEOUT ? "runs" : "ended, status " + std::to_string(dwExit))
+           << "; it printed:\n"
+           << child.Text();
+}

@@ -61,10 +61,11 @@ void PumpMessages(DWORD dwMilliseconds)
     } while (GetTickCount() - dwStart < dwMilliseconds);
 }
 
-// Wine moves the pointer asynchronously and may need the call repeated.
+// Wine moves the pointer asynchronously, a second late on a busy machine,
+// and may need the call repeated.
 bool PlaceCursor(POINT pt)
 {
-    for (int nTry = 0; nTry < 50; ++nTry) {
+    for (int nTry = 0; nTry < 200; ++nTry) {
         POINT ptNow;
         if (nTry % 10 == 0)
             SetCursorPos(pt.x, pt.y);
