@@ -24,6 +24,7 @@ need clang-tidy clang-tidy
 need clang-query-16 clang-tools-16
 
 # Configured only: nothing is built or run, so no Wine loader is needed.
+mkdir -p build
 if ! cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-x64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
     -DCMAKE_CROSSCOMPILING_EMULATOR=/bin/false >"$build.log" 2>&1; then
