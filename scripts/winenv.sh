@@ -28,7 +28,8 @@ winenv_say() {
 
 winenv_session() {
     trap winenv_stop EXIT
-    trap 'winenv_say "$0 stops: interrupted (SIGINT)"; exit 130' INT
+    # Ctrl+C on a terminal reaches Xvfb too, which then ends on its own.
+    trap 'winenv_say "$0 stops: interrupted (SIGINT)"; WINENV_INTERRUPTED=1; exit 130' INT
     trap 'winenv_say "$0 stops: asked to end (SIGTERM)"; exit 143' TERM
     trap 'winenv_say "$0 stops: its terminal hung up (SIGHUP)"; exit 129' HUP
     # Under set -e a failing command ends the script without a word: this
@@ -251,6 +252,10 @@ winenv_stop() {
     if [ -n "$WINENV_XVFB_PID" ]; then
         if winenv_running "$WINENV_XVFB_PID"; then
             kill "$WINENV_XVFB_PID" 2>/dev/null || true
+            wait "$WINENV_XVFB_PID" 2>/dev/null || true
+            rm -f "$WINENV_XVFB_LOG"
+            WINENV_XVFB_PID=
+        elif [ -n "${WINENV_INTERRUPTED:-}" ]; then
             wait "$WINENV_XVFB_PID" 2>/dev/null || true
             rm -f "$WINENV_XVFB_LOG"
             WINENV_XVFB_PID=
