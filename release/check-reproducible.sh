@@ -7,7 +7,7 @@
 # host name and the order of directory entries. Compares everything the
 # release publishes (exe, zip, .sha256, build record, manifests); where the
 # two differ, prints diffoscope's report and fails.
-#   scripts/check-reproducible.sh [BUILD_DIR]
+#   release/check-reproducible.sh [BUILD_DIR]
 # With BUILD_DIR, a release build of the same commit (the one a release
 # publishes), its exe and zip must be the same bytes as the two builds'; a
 # signed exe must be theirs once its signature is removed, and its zip theirs
@@ -106,7 +106,7 @@ build='git -c advice.detachedHead=false clone --quiet winprobe.bundle winprobe
 cd winprobe
 SOURCE_DATE_EPOCH='$epoch' cmake --workflow --preset release >../build.log 2>&1 || { cat ../build.log; exit 1; }
 mkdir ../published
-cp build/release/bin/winprobe.exe build/release/winprobe-*.zip* \
+cp build/release/winprobe-*-x86/winprobe.exe build/release/winprobe-*.zip* \
    build/release/winprobe-*-buildinfo.txt build/release/manifests/* ../published/'
 step="building the release twice under reprotest"
 status=0
@@ -120,7 +120,7 @@ step="comparing them with ${published_build:-nothing else}"
 reproduced=$(find "$work/store/control" -name winprobe.exe -printf '%h\n' | head -n 1)
 [ -n "$reproduced" ] || fail "reprotest kept no winprobe.exe in $work/store/control"
 if [ -n "$published_build" ]; then
-    for path in "$published_build"/bin/winprobe.exe "$published_build"/winprobe-*-win32.zip; do
+    for path in "$published_build"/winprobe-*-x86/winprobe.exe "$published_build"/winprobe-*-x86.zip; do
         [ -f "$path" ] || fail "$path: no such file; is $published_build a release build?"
         name=$(basename "$path")
         [ -f "$reproduced/$name" ] || fail "the builds made no $name"
@@ -131,7 +131,7 @@ if [ -n "$published_build" ]; then
         # A signed release: the same once the signature is taken away.
         case $name in
         *.exe)
-            if scripts/sign.sh same "$path" "$reproduced/$name"; then
+            if release/sign.sh same "$path" "$reproduced/$name"; then
                 echo "release of $commit, $name: signed; without its signature, the exe reproduced"
                 continue
             fi
@@ -141,10 +141,10 @@ if [ -n "$published_build" ]; then
             python3 -m zipfile -e "$path" "$work/repacked/unpacked"
             folder=$(basename "$name" .zip)
             exe=$work/repacked/unpacked/$folder/winprobe.exe
-            if [ -f "$exe" ] && scripts/sign.sh same "$exe" "$reproduced/winprobe.exe" 2>/dev/null; then
+            if [ -f "$exe" ] && release/sign.sh same "$exe" "$reproduced/winprobe.exe" 2>/dev/null; then
                 cp "$reproduced/winprobe.exe" "$exe"
-                python3 scripts/release-zip.py --epoch "$epoch" --folder "$folder" \
-                    --out "$work/repacked/$name" "$work/repacked/unpacked/$folder"/*
+                python3 release/release.py zip --epoch "$epoch" --out "$work/repacked/$name" \
+                    "$work/repacked/unpacked/$folder"
                 if cmp -s "$work/repacked/$name" "$reproduced/$name"; then
                     echo "release of $commit, $name: holds the signed exe; packed again with" \
                         "the exe unsigned, the zip reproduced"

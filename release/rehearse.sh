@@ -3,9 +3,9 @@
 # root (what a debian:12 container holds, with the git that the job installs
 # before its checkout), a depth-1 clone of the commit in it (what
 # actions/checkout fetches), owned by another user as the runner's workspace
-# is, and scripts/release.sh run there as root, as the job runs it. Passes
+# is, and release/release.sh run there as root, as the job runs it. Passes
 # when the job would, fails when it would. Needs root (mmdebstrap, chroot).
-#   scripts/rehearse-release.sh [DIST]
+#   release/rehearse.sh [DIST]
 # DIST (build/rehearsal) receives what the job would publish.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,7 +44,7 @@ git -C "$root$workspace" -c advice.detachedHead=false checkout --quiet "$commit"
 # The runner's user owns the workspace; the job's steps run as root.
 chown -R 1001:1001 "$root$workspace"
 
-step="running scripts/release.sh in the root"
+step="running release/release.sh in the root"
 # Its own mount and process namespaces: the mounts and every process it
 # started go when it ends.
 # shellcheck disable=SC2016 # expanded by the inner shell
@@ -56,8 +56,8 @@ unshare --mount --pid --fork --propagation private bash -euc '
     mount -t tmpfs tmpfs "$root/tmp"
     exec chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         HOME=/root LANG=C.UTF-8 GITHUB_ACTIONS=true GITHUB_WORKSPACE="$workspace" \
-        WINPROBE_REPOSITORY_URL=https://github.com/OWNER/winprobe \
-        bash -c "cd \"$workspace\" && scripts/release.sh"
+        WINPROBE_REPOSITORY_URL=https://github.com/rehearsal/winprobe \
+        bash -c "cd \"$workspace\" && release/release.sh"
 ' rehearsal "$root" "$workspace"
 
 step="keeping what it would publish in $dist"

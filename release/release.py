@@ -1,27 +1,79 @@
-"""Writes the files that go beside the release zip.
+"""The release's one tool: it packs the zip, writes the files that go beside
+it, and checks all of them.
 
-    release-files.py buildinfo --out FILE --source-dir DIR --epoch SECONDS
+    release.py zip --epoch SECONDS --out ZIP FOLDER
+    release.py buildinfo --out FILE --source-dir DIR --epoch SECONDS
         --cxx COMPILER --rc RC --cmake CMAKE --ninja NINJA FILE...
-    release-files.py manifests --out-dir DIR --zip ZIP --version X.Y.Z
+    release.py manifests --out-dir DIR --zip ZIP --version X.Y.Z
         --epoch SECONDS --package-id ID --repository-url URL --description TEXT
-        --platform win32|win64 TEMPLATE...
+        --arch x86|x64 TEMPLATE...
+    release.py check --build-dir DIR --package-name NAME --version X.Y.Z
+        --epoch SECONDS --source-dir DIR --cxx COMPILER --repository-url URL
+        --package-id ID --arch x86|x64
+
+The zip holds one folder, FOLDER's name, with FOLDER's files in a fixed order,
+every entry stamped with the given time and the same attributes, and nothing
+of the machine (owner, permissions, time zone) inside: the same inputs give
+the same bytes on any machine, at any time, under any user. Its SHA-256 goes
+beside it as "<digest>  <name>".
 
 The build record names every Debian package whose files shape the bytes, as
 the package database has them at build time, so that anyone can install the
 same versions and rebuild the same zip. The manifests are the templates with
 the version, the download address, the zip's SHA-256 and the release date
 (the day of SOURCE_DATE_EPOCH, in UTC) filled in.
+
+The check prints every fault it finds and exits 1 if there was one: the zip
+holds exactly the staged files, stamped with the commit's time, and its
+checksum file matches; the read-me inside names no placeholder and links
+only to the repository or to files the zip holds; the build record names
+the toolchain actually installed; the winget and Scoop manifests parse, hold
+every field their formats require, and point at this zip, its SHA-256, the
+exe inside it and the version in that exe's version resource; the winget
+files carry what the community repository's validation asks for: the schema
+header of their type, an identifier Owner.winprobe and the release date.
 """
 
 import argparse
 import datetime
 import hashlib
+import json
 import os
 import pathlib
 import re
 import shutil
+import struct
 import subprocess
 import sys
+import time
+import zipfile
+
+ZIP_EPOCH_MIN = 315532800  # 1980-01-01, the earliest time a zip entry holds
+FILE_ATTRIBUTE_ARCHIVE = 0x20
+# The files a user finds after unpacking, in the zip's one folder.
+ZIP_FILES = ["LICENSE.txt", "README.txt", "winprobe.exe"]
+READ_ME = "README.txt"
+# The two builds, by the names winget uses too.
+ARCHES = ["x86", "x64"]
+
+
+def zip_entry(name, epoch):
+    info = zipfile.ZipInfo(name, time.gmtime(max(epoch, ZIP_EPOCH_MIN))[:6])
+    info.create_system = 0  # MS-DOS and Windows attributes
+    info.external_attr = FILE_ATTRIBUTE_ARCHIVE
+    info.compress_type = zipfile.ZIP_DEFLATED
+    return info
+
+
+def pack(args):
+    folder = args.folder
+    with zipfile.ZipFile(args.out, "w") as zf:
+        for path in sorted(p for p in folder.iterdir() if p.is_file()):
+            zf.writestr(zip_entry(f"{folder.name}/{path.name}", args.epoch), path.read_bytes(),
+                        compresslevel=9)
+    digest = hashlib.sha256(args.out.read_bytes()).hexdigest()
+    sums = args.out.with_name(args.out.name + ".sha256")
+    sums.write_bytes(f"{digest}  {args.out.name}\n".encode())
 
 
 def run(*args):
@@ -120,8 +172,7 @@ def manifests(args):
         "VERSION": args.version,
         "PACKAGE_ID": args.package_id,
         "PACKAGE_NAME": package_name,
-        "PLATFORM": args.platform,
-        "WINGET_ARCH": {"win32": "x86", "win64": "x64"}[args.platform],
+        "ARCH": args.arch,
         "REPOSITORY_URL": url,
         "DOWNLOAD_URL": f"{url}/releases/download/v{args.version}/{args.zip.name}",
         "SHA256": digest,
@@ -145,9 +196,315 @@ def manifests(args):
         (args.out_dir / name).write_text(text)
 
 
+
+faults = []
+
+
+def expect(condition, message):
+    if not condition:
+        faults.append(message)
+    return condition
+
+
+# Required fields of the winget multi-file manifests (schema 1.12.0), by file.
+WINGET_REQUIRED = {
+    "version": ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType",
+                "ManifestVersion"],
+    "installer": ["PackageIdentifier", "PackageVersion", "Installers", "ManifestType",
+                  "ManifestVersion"],
+    "defaultLocale": ["PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
+                      "PackageName", "License", "ShortDescription", "ManifestType",
+                      "ManifestVersion"],
+}
+WINGET_INSTALLER_REQUIRED = ["Architecture", "InstallerUrl", "InstallerSha256"]
+# winget-pkgs rejects a file whose schema header is missing or names another
+# type or version than its ManifestType and ManifestVersion.
+WINGET_HEADER = "# yaml-language-server: $schema=https://aka.ms/winget-manifest.{}.1.12.0.schema.json"
+# What an identifier's parts may not hold, and how long each may be.
+WINGET_ID_FORBIDDEN = re.compile(r'[.\s\\/:*?"<>|\x00-\x1f]')
+WINGET_ID_PART_MAX = 32
+# Scoop's required and expected fields, and what an update needs.
+SCOOP_REQUIRED = ["version", "description", "homepage", "license", "url", "hash", "bin",
+                  "checkver", "autoupdate"]
+
+
+def version_resource(exe):
+    """major.minor.patch from the exe's VS_FIXEDFILEINFO (file and product
+    version must agree, the fourth part must be 0), or None."""
+    data = exe
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        return None
+    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    rsrc_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+            if address <= rva < address + max(size, 1):
+                return raw + rva - address
+        raise ValueError(f"RVA {rva:#x} in no section")
+
+    root = offset(rsrc_rva)
+
+    def entries(directory):
+        named, ids = struct.unpack_from("<HH", data, root + directory + 12)
+        for i in range(named + ids):
+            yield struct.unpack_from("<II", data, root + directory + 16 + 8 * i)
+
+    def first(directory, wanted=None):
+        for name, target in entries(directory):
+            if wanted is None or name == wanted:
+                return target
+        return None
+
+    rt_version = first(0, 16)
+    if rt_version is None:
+        return None
+    name = first(rt_version & 0x7FFFFFFF)
+    language = first(name & 0x7FFFFFFF)
+    rva, _ = struct.unpack_from("<II", data, root + language)
+    info = offset(rva)
+    # VS_VERSIONINFO: three WORDs, "VS_VERSION_INFO\0" in UTF-16, padding to
+    # a DWORD, then VS_FIXEDFILEINFO.
+    fixed = info + 6 + 32
+    fixed += -fixed % 4
+    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", data, fixed)
+    if signature != 0xFEEF04BD or (file_ms, file_ls) != (product_ms, product_ls) or file_ls & 0xFFFF:
+        return None
+    return f"{file_ms >> 16}.{file_ms & 0xFFFF}.{file_ls >> 16}"
+
+
+def check_buildinfo(args, record, zip_digest):
+    lines = record.splitlines()
+    head = subprocess.run(["git", "-C", args.source_dir, "rev-parse", "HEAD"],
+                          capture_output=True, text=True)
+    if head.returncode == 0:
+        expect(any(line.startswith(f"commit: {head.stdout.strip()}") for line in lines),
+               f"the build record names no commit {head.stdout.strip()}")
+    expect(f"SOURCE_DATE_EPOCH: {args.epoch}" in lines,
+           f"the build record does not say SOURCE_DATE_EPOCH: {args.epoch}")
+    expect(f"  {zip_digest}  {args.package_name}.zip" in lines,
+           f"the build record does not give the zip's SHA-256 {zip_digest}")
+    # The compiler: the package that owns it, at the version installed now,
+    # whose upstream version is the one the compiler reports.
+    owner = subprocess.run(["dpkg-query", "-S", os.path.realpath(args.cxx)],
+                           capture_output=True, text=True)
+    if not expect(owner.returncode == 0, f"no Debian package owns {args.cxx}"):
+        return
+    package = owner.stdout.split(":")[0]
+    installed = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                               capture_output=True, text=True, check=True).stdout
+    major = subprocess.run([args.cxx, "-dumpversion"], capture_output=True, text=True,
+                           check=True).stdout.split(".")[0].split("-")[0]
+    named = [line for line in lines if re.match(rf"  {re.escape(package)} \S+ \S+: compiler\b",
+                                                 line)]
+    if expect(named, f"the build record does not name the compiler's package {package}"):
+        recorded = named[0].split()[1]
+        expect(recorded == installed,
+               f"the build record says {package} {recorded}; {installed} is installed")
+        expect(recorded.startswith(major + "."),
+               f"{package} {recorded} is not the GCC {major} that {args.cxx} reports")
+    binutils = {"x86": "binutils-mingw-w64-i686", "x64": "binutils-mingw-w64-x86-64"}[args.arch]
+    for tool in (binutils, "cmake", "ninja-build"):
+        expect(re.search(rf"^  {re.escape(tool)} \S+ \S+:", record, re.M),
+               f"the build record names no {tool}")
+
+
+def winget_file(path, kind):
+    import yaml  # only the check needs PyYAML (Debian: python3-yaml)
+
+    try:
+        text = path.read_text()
+        manifest = yaml.safe_load(text)
+    except (OSError, ValueError, yaml.YAMLError) as error:
+        faults.append(f"{path.name} does not parse: {error}")
+        return {}
+    first = text.split("\n", 1)[0]
+    expect(first == WINGET_HEADER.format(kind),
+           f"{path.name}: the first line is not the {kind} 1.12.0 schema header: {first!r}")
+    for field in WINGET_REQUIRED[kind]:
+        expect(manifest.get(field) not in (None, "", []), f"{path.name} has no {field}")
+    expect(manifest.get("ManifestType") == kind, f"{path.name} is not of ManifestType {kind}")
+    expect(manifest.get("ManifestVersion") == "1.12.0", f"{path.name} is not ManifestVersion 1.12.0")
+    return manifest
+
+
+def winget_identifier(ident, repository):
+    """The identifier is the repository owner's, Owner.winprobe, in parts
+    winget accepts."""
+    owner = re.match(r"https://[^/]+/([^/]+)/", repository + "/")
+    wanted = f"{owner.group(1) if owner else '?'}.winprobe"
+    expect(ident == wanted, f"winget: the identifier {ident} is not {wanted}, the repository owner's")
+    for part in ident.split("."):
+        expect(0 < len(part) <= WINGET_ID_PART_MAX and not WINGET_ID_FORBIDDEN.search(part),
+               f"winget: the identifier part {part!r} is not 1 to {WINGET_ID_PART_MAX} characters "
+               "without blanks or any of \\/:*?\"<>|")
+
+
+def check_winget(args, manifests, entries, zip_digest, download, version, repository):
+    ident = args.package_id
+    winget_identifier(ident, repository)
+    files = {
+        "version": winget_file(manifests / f"{ident}.yaml", "version"),
+        "installer": winget_file(manifests / f"{ident}.installer.yaml", "installer"),
+        "defaultLocale": winget_file(manifests / f"{ident}.locale.en-US.yaml", "defaultLocale"),
+    }
+    for kind, manifest in files.items():
+        expect(manifest.get("PackageIdentifier") == ident, f"winget {kind}: not {ident}")
+        expect(manifest.get("PackageVersion") == version,
+               f"winget {kind}: PackageVersion {manifest.get('PackageVersion')!r}, the exe {version}")
+    expect(files["version"].get("DefaultLocale") == files["defaultLocale"].get("PackageLocale"),
+           "winget: DefaultLocale is not the defaultLocale file's PackageLocale")
+    expect(files["defaultLocale"].get("License") == "MIT", "winget: License is not MIT")
+
+    installer = files["installer"]
+    installers = installer.get("Installers") or [{}]
+    expect(len(installers) == 1, "winget: not exactly one installer")
+    entry = {**installer, **installers[0]}
+    for field in WINGET_INSTALLER_REQUIRED:
+        expect(entry.get(field), f"winget installer has no {field}")
+    # PyYAML reads an unquoted YYYY-MM-DD as a date.
+    day = datetime.datetime.fromtimestamp(int(args.epoch), datetime.timezone.utc).date()
+    released = entry.get("ReleaseDate")
+    expect(released == day or released == day.isoformat(),
+           f"winget: ReleaseDate {released!r} is not {day}, the day of SOURCE_DATE_EPOCH")
+    expect(entry.get("InstallerType") == "zip", "winget: InstallerType is not zip")
+    expect(entry.get("NestedInstallerType") == "portable", "winget: NestedInstallerType is not portable")
+    expect(entry.get("Architecture") == args.arch, f"winget: Architecture is not {args.arch}")
+    expect(entry.get("InstallerUrl") == download, f"winget: InstallerUrl is not {download}")
+    expect(str(entry.get("InstallerSha256", "")).lower() == zip_digest,
+           "winget: InstallerSha256 is not the zip's SHA-256")
+    nested = entry.get("NestedInstallerFiles") or []
+    if expect(len(nested) == 1, "winget: not exactly one nested installer file"):
+        path = str(nested[0].get("RelativeFilePath", "")).replace("\\", "/")
+        expect(path in entries, f"winget: the nested file {path} is not in the zip")
+        expect(path.endswith("/winprobe.exe"), "winget: the nested file is not winprobe.exe")
+        expect(nested[0].get("PortableCommandAlias") == "winprobe",
+               "winget: the command alias is not winprobe")
+
+
+def check_scoop(manifests, entries, zip_digest, download, version, repository):
+    try:
+        scoop = json.loads((manifests / "winprobe.json").read_text())
+    except (OSError, ValueError) as error:
+        faults.append(f"winprobe.json does not parse: {error}")
+        return
+    for field in SCOOP_REQUIRED:
+        expect(scoop.get(field) not in (None, "", [], {}), f"scoop: no {field}")
+    expect(scoop.get("version") == version, f"scoop: version {scoop.get('version')!r}, the exe {version}")
+    expect(scoop.get("url") == download, f"scoop: url is not {download}")
+    expect(str(scoop.get("hash", "")).lower() in (zip_digest, f"sha256:{zip_digest}"),
+           "scoop: hash is not the zip's SHA-256")
+    expect(scoop.get("license") == "MIT", "scoop: license is not MIT")
+    expect(scoop.get("homepage") == repository, f"scoop: homepage is not {repository}")
+    folder = scoop.get("extract_dir")
+    bin_path = f"{folder}/{scoop.get('bin')}" if folder else str(scoop.get("bin"))
+    expect(bin_path.replace("\\", "/") in entries, f"scoop: bin {bin_path} is not in the zip")
+    update = scoop.get("autoupdate") or {}
+    # The next release's address: this one's with $version for the version.
+    expect(str(update.get("url", "")).replace("$version", version) == download,
+           "scoop: autoupdate's url does not give this release's address")
+    expect(str(update.get("extract_dir", "")).replace("$version", version) == folder,
+           "scoop: autoupdate's extract_dir does not give this release's folder")
+
+
+
+def check_zip(args, build, zip_path):
+    """The zip holds exactly the staged folder, stamped with the commit's
+    time, and its checksum file matches. Returns the zip's entries and the
+    exe's bytes."""
+    stage = build / args.package_name
+    digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()
+    sums = zip_path.with_name(zip_path.name + ".sha256")
+    expect(sums.exists() and sums.read_text() == f"{digest}  {zip_path.name}\n",
+           f"{sums.name} does not give the zip's SHA-256 {digest}")
+    want = [f"{args.package_name}/{name}" for name in ZIP_FILES]
+    # A zip entry keeps its time to two seconds.
+    stamp = time.gmtime(max(int(args.epoch), ZIP_EPOCH_MIN) // 2 * 2)[:6]
+    with zipfile.ZipFile(zip_path) as archive:
+        entries = sorted(archive.namelist())
+        expect(entries == want, f"the zip holds {entries}, not {want}")
+        for info in archive.infolist():
+            expect(info.date_time == stamp,
+                   f"{info.filename} in the zip is stamped {info.date_time}, the commit {stamp}")
+            staged = stage / pathlib.PurePosixPath(info.filename).name
+            expect(staged.exists() and archive.read(info) == staged.read_bytes(),
+                   f"{info.filename} in the zip is not {staged}")
+        exe = archive.read(want[-1]) if want[-1] in entries else b""
+        text = archive.read(want[1]) if want[1] in entries else b""
+    check_read_me(args, text.decode("utf-8", "replace"), set(ZIP_FILES))
+    return set(entries), exe
+
+
+# A link in the read-me, and a file named in it that a reader would open.
+URL = re.compile(r"https?://[^\s<>()\"']+")
+FILE_NAME = re.compile(r"(?<![\w/.-])[\w.-]+\.(?:txt|md)\b")
+
+
+def check_read_me(args, text, files):
+    """What a user opens after unpacking: whole lines for Notepad, no
+    placeholder left, and every link either the repository's or a file the
+    zip holds."""
+    expect(text, f"the zip holds no {READ_ME}")
+    expect("\n" not in text.replace("\r\n", ""), f"{READ_ME}: a line does not end in CR LF")
+    repository = args.repository_url.rstrip("/") + "/"
+    # OWNER stands for the repository's owner until the release names it;
+    # a local build of the placeholder address keeps it there alone.
+    others = text.replace(repository, "")
+    for placeholder in sorted(set(re.findall(r"@[A-Z0-9_]+@|\bOWNER\b", others))):
+        faults.append(f"{READ_ME}: the placeholder {placeholder} is left in it")
+    for url in URL.findall(text):
+        expect((url.rstrip(".,;:") + "/").startswith(repository),
+               f"{READ_ME}: {url} is not in the repository {repository}")
+    for name in sorted(set(FILE_NAME.findall(URL.sub("", text)))):
+        expect(name in files, f"{READ_ME}: names {name}, which the zip does not hold")
+
+
+def check(args):
+    build = pathlib.Path(args.build_dir)
+    zip_path = build / f"{args.package_name}.zip"
+    if not expect(zip_path.exists(), f"the build packed no {zip_path.name}"):
+        return report(args, None)
+    zip_digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()
+    entries, exe = check_zip(args, build, zip_path)
+    version = version_resource(exe) if exe else None
+    expect(version == args.version,
+           f"the exe's version resource says {version}, CMakeLists.txt {args.version}")
+    version = version or args.version
+    repository = args.repository_url.rstrip("/")
+    download = f"{repository}/releases/download/v{version}/{zip_path.name}"
+
+    record = build / f"{args.package_name}-buildinfo.txt"
+    if expect(record.exists(), f"the build wrote no {record.name}"):
+        check_buildinfo(args, record.read_text(), zip_digest)
+    manifests = build / "manifests"
+    check_winget(args, manifests, entries, zip_digest, download, version, repository)
+    check_scoop(manifests, entries, zip_digest, download, version, repository)
+    return report(args, f"build record, manifests and read-me agree with the zip ({zip_digest}) "
+                        f"and the exe's version {version}")
+
+
+def report(args, summary):
+    for fault in faults:
+        print(f"release check: {fault}", file=sys.stderr)
+    if faults:
+        return 1
+    print(f"release check: {args.package_name}: {summary}")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     commands = parser.add_subparsers(dest="command", required=True)
+    packer = commands.add_parser("zip")
+    packer.add_argument("--epoch", type=int, required=True)
+    packer.add_argument("--out", type=pathlib.Path, required=True)
+    packer.add_argument("folder", type=pathlib.Path)
     record = commands.add_parser("buildinfo")
     record.add_argument("--out", type=pathlib.Path, required=True)
     record.add_argument("--source-dir", required=True)
@@ -160,11 +517,17 @@ def main():
     made.add_argument("--zip", type=pathlib.Path, required=True)
     for option in ("--version", "--epoch", "--package-id", "--repository-url", "--description"):
         made.add_argument(option, required=True)
-    made.add_argument("--platform", choices=["win32", "win64"], required=True)
+    made.add_argument("--arch", choices=ARCHES, required=True)
     made.add_argument("templates", nargs="+", type=pathlib.Path)
+    checker = commands.add_parser("check")
+    for option in ("--build-dir", "--package-name", "--version", "--epoch", "--source-dir",
+                   "--cxx", "--repository-url", "--package-id"):
+        checker.add_argument(option, required=True)
+    checker.add_argument("--arch", choices=ARCHES, required=True)
     args = parser.parse_args()
-    {"buildinfo": buildinfo, "manifests": manifests}[args.command](args)
+    return {"zip": pack, "buildinfo": buildinfo, "manifests": manifests, "check": check}[
+        args.command](args)
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -2,7 +2,7 @@
 # The release build, whole: what the release workflow's build job runs in a
 # debian:12 container on the checkout it gets (one commit deep), and what
 # .ci/run rehearses in a bare Debian 12 root from a depth-1 clone.
-#   scripts/release.sh [DIST]
+#   release/release.sh [DIST]
 # Installs what a release needs and nothing else, builds the release preset
 # from a fresh build folder (signed where a certificate is configured),
 # checks that two more builds give the same bytes, and gathers what is
@@ -14,7 +14,7 @@
 #                             workflow secret holds it, with
 #                             WINPROBE_SIGN_PASSWORD; or WINPROBE_SIGN_PFX
 #                             (a file) or WINPROBE_SIGN_HOOK (a signing
-#                             service's command): see scripts/sign.sh.
+#                             service's command): see release/sign.sh.
 #                             With none of them the release is unsigned, and
 #                             says so.
 set -euo pipefail
@@ -48,6 +48,13 @@ commit=$(git rev-parse HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     fail "the checkout of $commit has uncommitted changes: a release is built from a commit alone"
 
+# The read-me and the manifests link to the repository: a release the
+# workflow publishes names it, never the placeholder owner.
+url=${WINPROBE_REPOSITORY_URL:-}
+if [ "${GITHUB_ACTIONS:-}" = true ] && [[ ! $url =~ ^https://[^/]+/[^/]+/[^/]+$ || $url == */OWNER/* ]]; then
+    fail "WINPROBE_REPOSITORY_URL is '$url': the release workflow gives the repository's address"
+fi
+
 step="preparing the signature"
 sign=OFF
 if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
@@ -58,7 +65,7 @@ if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
 fi
 if [ -n "${WINPROBE_SIGN_PFX:-}${WINPROBE_SIGN_HOOK:-}" ]; then
     sign=ON
-    echo "release: the exe is signed (scripts/sign.sh)"
+    echo "release: the exe is signed (release/sign.sh)"
 else
     echo "release: UNSIGNED: no signing certificate is configured (WINPROBE_SIGN_PFX_BASE64" \
         "and WINPROBE_SIGN_PASSWORD, or WINPROBE_SIGN_HOOK); Smart App Control blocks an" \
@@ -67,18 +74,18 @@ fi
 
 step="building the release"
 rm -rf build/release
-url=${WINPROBE_REPOSITORY_URL:+-DWINPROBE_REPOSITORY_URL=$WINPROBE_REPOSITORY_URL}
-cmake --preset release -DWINPROBE_SIGN=$sign ${url:+"$url"} >/dev/null
+cmake --preset release -DWINPROBE_SIGN=$sign ${url:+"-DWINPROBE_REPOSITORY_URL=$url"} >/dev/null
 cmake --build --preset release
 
 step="checking that the release builds again to the same bytes"
-scripts/check-reproducible.sh build/release
+release/check-reproducible.sh build/release
 
 step="gathering what is published into $dist"
 rm -rf "$dist"
 mkdir -p "$dist/assets" "$dist/exe"
-cp build/release/winprobe-*-win32.zip build/release/winprobe-*-win32.zip.sha256 \
-    build/release/winprobe-*-win32-buildinfo.txt build/release/manifests/* "$dist/assets/"
-cp build/release/bin/winprobe.exe "$dist/exe/"
+cp build/release/winprobe-*-x86.zip build/release/winprobe-*-x86.zip.sha256 \
+    build/release/winprobe-*-x86-buildinfo.txt build/release/manifests/* "$dist/assets/"
+# The exe the zip holds, signed where the release is.
+cp build/release/winprobe-*-x86/winprobe.exe "$dist/exe/"
 echo "release: $commit, $([ "$sign" = ON ] && echo signed || echo unsigned), in $dist:"
 (cd "$dist" && sha256sum assets/* exe/*)

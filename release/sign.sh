@@ -2,7 +2,7 @@
 # Authenticode signatures on the release exe, with osslsigncode. A signature
 # sits in the file's certificate table, outside what it signs: removed, it
 # gives back the unsigned bytes, which the reproducibility check compares.
-#   scripts/sign.sh sign EXE
+#   release/sign.sh sign EXE
 #       Signs EXE in place (the release build does, after linking, when
 #       configured with -DWINPROBE_SIGN=ON), with either
 #         WINPROBE_SIGN_HOOK       a command, run as HOOK EXE, that signs EXE
@@ -14,7 +14,7 @@
 #       and, with either, WINPROBE_SIGN_TIMESTAMP_URL, an RFC 3161
 #       time-stamping service, so that the signature outlives the
 #       certificate. Then checks that EXE carries a signature.
-#   scripts/sign.sh same SIGNED UNSIGNED
+#   release/sign.sh same SIGNED UNSIGNED
 #       Whether SIGNED, its signature removed, is UNSIGNED byte for byte.
 set -euo pipefail
 
@@ -34,7 +34,7 @@ signed() {
 
 case ${1:-} in
 sign)
-    [ $# = 2 ] || die "usage: scripts/sign.sh sign EXE"
+    [ $# = 2 ] || die "usage: release/sign.sh sign EXE"
     exe=$2
     if [ -n "${WINPROBE_SIGN_HOOK:-}" ]; then
         echo "sign: signing $exe with $WINPROBE_SIGN_HOOK" >&2
@@ -57,7 +57,7 @@ sign)
     signed "$exe" || die "$exe carries no signature after signing"
     ;;
 same)
-    [ $# = 3 ] || die "usage: scripts/sign.sh same SIGNED UNSIGNED"
+    [ $# = 3 ] || die "usage: release/sign.sh same SIGNED UNSIGNED"
     signed "$2" || die "$2 carries no signature"
     osslsigncode remove-signature -in "$2" -out "$work/stripped.exe" >"$work/log" 2>&1 ||
         die "osslsigncode could not remove the signature of $2: $(cat "$work/log")"
@@ -67,6 +67,6 @@ same)
     [ "$stripped" = "$unsigned" ] || die "$2 is not $3 signed: their code differs"
     ;;
 *)
-    die "usage: scripts/sign.sh sign EXE | scripts/sign.sh same SIGNED UNSIGNED"
+    die "usage: release/sign.sh sign EXE | release/sign.sh same SIGNED UNSIGNED"
     ;;
 esac

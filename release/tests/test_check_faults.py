@@ -1,7 +1,7 @@
-"""Breaks the release's build record and manifests one field at a time, in a
-copy, and checks that check_release_files.py fails on each with the fault
-named, and passes on the unbroken copy. Takes check_release_files.py's
-arguments.
+"""Breaks a copy of the release (zip, staged files, read-me, build record,
+manifests) one thing at a time and checks that `release.py check` fails on
+each with the fault named, and passes on the unbroken copy. Takes the
+check's arguments.
 """
 
 import json
@@ -11,14 +11,21 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import unittest
 import zipfile
 
-CHECK = pathlib.Path(__file__).with_name("check_release_files.py")
-args = sys.argv[1:]
-build = pathlib.Path(args[args.index("--build-dir") + 1])
-package = args[args.index("--package-name") + 1]
-version = args[args.index("--version") + 1]
-ident = args[args.index("--package-id") + 1]
+TOOL = pathlib.Path(__file__).resolve().parent.parent / "release.py"
+ARGS = sys.argv[1:]
+
+
+def arg(name):
+    return ARGS[ARGS.index(name) + 1]
+
+
+build = pathlib.Path(arg("--build-dir"))
+package = arg("--package-name")
+version = arg("--version")
+ident = arg("--package-id")
 
 WINGET_VERSION = f"manifests/{ident}.yaml"
 INSTALLER = f"manifests/{ident}.installer.yaml"
@@ -108,91 +115,129 @@ FAULTS = [
 ]
 
 
-def copy(to):
-    for name in (f"{package}.zip", RECORD):
-        shutil.copy(build / name, to / name)
-    shutil.copytree(build / "manifests", to / "manifests")
+# (what is broken in the read-me, change, words the check must print)
+READ_ME_FAULTS = [
+    ("a placeholder left", swap(r"\A", "@PROJECT_VERSION@ "), "placeholder @PROJECT_VERSION@"),
+    ("the owner left a placeholder", swap(r"\A", "github.com/OWNER/winprobe "), "placeholder OWNER"),
+    ("a link outside the repository", swap(r"\A", "https://example.org/winprobe\r\n"),
+     "https://example.org/winprobe is not in the repository"),
+    ("a file the zip does not hold", swap(r"\A", "See CHANGES.txt.\r\n"),
+     "names CHANGES.txt, which the zip does not hold"),
+    ("a line without CR", swap(r"\r\n", "\n"), "a line does not end in CR LF"),
+]
 
 
-def check(folder, extra=()):
-    where = list(args)
-    where[where.index("--build-dir") + 1] = str(folder)
-    return subprocess.run([sys.executable, CHECK, *where, *extra], capture_output=True, text=True)
+class ReleaseCheck(unittest.TestCase):
+    def setUp(self):
+        self.temp = pathlib.Path(tempfile.mkdtemp())
+        self.addCleanup(shutil.rmtree, self.temp)
 
-
-failures = []
-
-
-def expect_caught(what, result, words):
-    caught = result.returncode == 1 and words in result.stderr
-    print(f"{'caught' if caught else 'MISSED'}: {what}")
-    if not caught:
-        failures.append(f"{what}: exit {result.returncode}, {result.stderr.strip()!r}")
-
-
-with tempfile.TemporaryDirectory() as temp:
-    temp = pathlib.Path(temp)
-    whole = temp / "whole"
-    whole.mkdir()
-    copy(whole)
-    result = check(whole)
-    if result.returncode != 0:
-        failures.append(f"the unbroken copy fails: {result.stderr.strip()}")
-
-    for number, (what, name, change, words) in enumerate(FAULTS):
-        folder = temp / str(number)
+    def copy(self, name="whole"):
+        folder = self.temp / name
         folder.mkdir()
-        copy(folder)
-        path = folder / name
-        text = path.read_text()
-        broken = change(text)
-        if broken == text:
-            failures.append(f"{what}: the change found nothing to change in {name}")
-            continue
-        path.write_text(broken)
-        expect_caught(what, check(folder), words)
+        for item in (f"{package}.zip", f"{package}.zip.sha256", RECORD):
+            shutil.copy(build / item, folder / item)
+        for tree in ("manifests", package):
+            shutil.copytree(build / tree, folder / tree)
+        return folder
 
-    # The winget files under another identifier: the old fixed one, and one
-    # whose owner part is longer than winget takes.
-    owner = re.match(r"https://[^/]+/([^/]+)/", args[args.index("--repository-url") + 1] + "/").group(1)
-    long_owner = "o" * 33
-    for what, other, url, words in [
-            ("identifier not the owner's", "winprobe.winprobe", None,
-             f"the identifier winprobe.winprobe is not {owner}.winprobe"),
-            ("identifier part longer than 32", f"{long_owner}.winprobe",
-             f"https://github.com/{long_owner}/winprobe", f"part '{long_owner}' is not 1 to 32")]:
-        folder = temp / other
-        folder.mkdir()
-        copy(folder)
-        for path in (folder / "manifests").glob(f"{ident}.*"):
-            text = re.sub(r"^PackageIdentifier: .*", f"PackageIdentifier: {other}", path.read_text(),
-                          flags=re.M)
-            path.with_name(other + path.name[len(ident):]).write_text(text)
-            path.unlink()
-        extra = ["--package-id", other] + (["--repository-url", url] if url else [])
-        expect_caught(what, check(folder, extra), words)
+    def check(self, folder, *extra):
+        where = list(ARGS)
+        where[where.index("--build-dir") + 1] = str(folder)
+        return subprocess.run([sys.executable, TOOL, "check", *where, *extra],
+                              capture_output=True, text=True)
 
-    # An exe whose version resource is not the project's version.
-    folder = temp / "version"
-    folder.mkdir()
-    copy(folder)
-    expect_caught("exe of another version", check(folder, ["--version", "9.9.9"]),
-                  f"version resource says {version}")
+    def assertCaught(self, result, words):
+        self.assertEqual(result.returncode, 1, f"passed: {result.stdout}")
+        self.assertIn(words, result.stderr)
 
-    # An exe without a version resource (its signature broken) in the zip.
-    folder = temp / "no-resource"
-    folder.mkdir()
-    copy(folder)
-    zip_path = folder / f"{package}.zip"
-    with zipfile.ZipFile(zip_path) as archive:
-        members = [(info, archive.read(info)) for info in archive.infolist()]
-    with zipfile.ZipFile(zip_path, "w") as archive:
-        for info, data in members:
-            if info.filename.endswith(".exe"):
-                data = data.replace(b"\xbd\x04\xef\xfe", b"\0\0\0\0")
-            archive.writestr(info, data)
-    expect_caught("exe without a version resource", check(folder), "version resource says None")
+    def rewrite_entry(self, folder, name, change):
+        """The zip's entry and its staged file changed alike, so that only
+        what the change breaks is at fault."""
+        zip_path = folder / f"{package}.zip"
+        with zipfile.ZipFile(zip_path) as archive:
+            members = [(info, archive.read(info)) for info in archive.infolist()]
+        with zipfile.ZipFile(zip_path, "w") as archive:
+            for info, data in members:
+                if info.filename == f"{package}/{name}":
+                    data = change(data)
+                    (folder / package / name).write_bytes(data)
+                archive.writestr(info, data)
 
-for failure in failures:
-    print(f"test_release_files_faults: {failure}", file=sys.stderr)
-sys.exit(1 if failures else 0)
+    def test_passes_on_the_unbroken_release(self):
+        result = self.check(self.copy())
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_catches_each_broken_field(self):
+        for number, (what, name, change, words) in enumerate(FAULTS):
+            with self.subTest(what):
+                path = self.copy(str(number)) / name
+                text = path.read_text()
+                broken = change(text)
+                self.assertNotEqual(broken, text, f"the change found nothing to change in {name}")
+                path.write_text(broken)
+                self.assertCaught(self.check(path.parents[1] if "/" in name else path.parent),
+                                  words)
+
+    def test_catches_an_identifier_not_the_owners(self):
+        owner = re.match(r"https://[^/]+/([^/]+)/", arg("--repository-url") + "/").group(1)
+        long_owner = "o" * 33
+        for other, url, words in [
+                ("winprobe.winprobe", None, f"the identifier winprobe.winprobe is not {owner}.winprobe"),
+                (f"{long_owner}.winprobe", f"https://github.com/{long_owner}/winprobe",
+                 f"part '{long_owner}' is not 1 to 32")]:
+            with self.subTest(other):
+                folder = self.copy(other)
+                for path in (folder / "manifests").glob(f"{ident}.*"):
+                    text = re.sub(r"^PackageIdentifier: .*", f"PackageIdentifier: {other}",
+                                  path.read_text(), flags=re.M)
+                    path.with_name(other + path.name[len(ident):]).write_text(text)
+                    path.unlink()
+                extra = ["--package-id", other] + (["--repository-url", url] if url else [])
+                self.assertCaught(self.check(folder, *extra), words)
+
+    def test_catches_an_exe_of_another_version(self):
+        self.assertCaught(self.check(self.copy(), "--version", "9.9.9"),
+                          f"version resource says {version}")
+
+    def test_catches_an_exe_without_a_version_resource(self):
+        folder = self.copy()
+        self.rewrite_entry(folder, "winprobe.exe",
+                           lambda data: data.replace(b"\xbd\x04\xef\xfe", b"\0\0\0\0"))
+        self.assertCaught(self.check(folder), "version resource says None")
+
+    def test_catches_a_zip_that_is_not_the_staged_release(self):
+        folder = self.copy("entry")
+        with zipfile.ZipFile(folder / f"{package}.zip", "a") as archive:
+            archive.writestr(f"{package}/extra.dll", b"")
+        self.assertCaught(self.check(folder), "the zip holds")
+        folder = self.copy("bytes")
+        (folder / package / "LICENSE.txt").write_bytes(b"another licence\r\n")
+        self.assertCaught(self.check(folder), f"{package}/LICENSE.txt in the zip is not")
+        folder = self.copy("sums")
+        (folder / f"{package}.zip.sha256").write_text(f"{OTHER_DIGEST}  {package}.zip\n")
+        self.assertCaught(self.check(folder), "does not give the zip's SHA-256")
+        folder = self.copy("stamp")
+        self.check_restamped(folder)
+
+    def check_restamped(self, folder):
+        zip_path = folder / f"{package}.zip"
+        with zipfile.ZipFile(zip_path) as archive:
+            members = [(info, archive.read(info)) for info in archive.infolist()]
+        with zipfile.ZipFile(zip_path, "w") as archive:
+            for info, data in members:
+                info.date_time = (1999, 12, 31, 0, 0, 0)
+                archive.writestr(info, data)
+        self.assertCaught(self.check(folder), "is stamped (1999, 12, 31, 0, 0, 0)")
+
+    def test_catches_a_broken_read_me(self):
+        for number, (what, change, words) in enumerate(READ_ME_FAULTS):
+            with self.subTest(what):
+                folder = self.copy(f"read-me-{number}")
+                self.rewrite_entry(folder, "README.txt",
+                                   lambda data: change(data.decode()).encode())
+                self.assertCaught(self.check(folder), words)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)

@@ -1,8 +1,10 @@
 """The release from every kind of checkout a builder may have: each either
 builds the exe and the zip of a full clone, byte for byte, or stops before
-building and says why and what to do. Builds the committed HEAD of REPO.
+building and says why and what to do. A developer's build needs no commit
+time: it configures and builds from any of them. Builds the committed HEAD
+of REPO.
 
-    test_release_checkouts.py REPO
+    test_checkouts.py REPO
 """
 
 import hashlib
@@ -12,53 +14,15 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import unittest
 
 REPO = pathlib.Path(sys.argv[1]).resolve()
-WORK = pathlib.Path(tempfile.mkdtemp())
-SAME = "same bytes"
-
-failures = []
+# The developer's build of the exe alone: no GoogleTest or Wine needed.
+DEV_PRESET = "mingw-x86"
 
 
 def git(*args, cwd=None):
     subprocess.run(["git", *args], cwd=cwd, check=True, capture_output=True)
-
-
-def full_clone(dest):
-    git("clone", "--quiet", "--no-local", str(REPO), str(dest))
-
-
-def depth1_clone(dest):
-    git("clone", "--quiet", "--depth", "1", f"file://{REPO}", str(dest))
-
-
-def autocrlf_clone(dest):
-    git("-c", "core.autocrlf=true", "clone", "--quiet", "--no-local", str(REPO), str(dest))
-
-
-def clone_of_depth1_clone(dest):
-    """What a bundle of a depth-1 clone gives: the commit, not its parents."""
-    shallow = WORK / "shallow-source"
-    if not shallow.exists():
-        depth1_clone(shallow)
-        git("bundle", "create", "--quiet", str(WORK / "shallow.bundle"), "HEAD", cwd=shallow)
-    git("-c", "advice.detachedHead=false", "clone", "--quiet", str(WORK / "shallow.bundle"),
-        str(dest))
-
-
-def source_archive(dest):
-    """What a "Source code" download gives: the files, no .git."""
-    dest.mkdir()
-    archive = subprocess.run(["git", "-C", str(REPO), "archive", "HEAD"], check=True,
-                             capture_output=True).stdout
-    subprocess.run(["tar", "-x", "-C", str(dest)], input=archive, check=True)
-
-
-def other_users_clone(dest):
-    depth1_clone(dest)
-    for folder, dirs, files in os.walk(dest):
-        for name in [folder, *(os.path.join(folder, f) for f in dirs + files)]:
-            os.lchown(name, 1001, 1001)
 
 
 def commit_time():
@@ -66,66 +30,118 @@ def commit_time():
                           capture_output=True, text=True).stdout.strip()
 
 
-# (checkout, how it is made, SOURCE_DATE_EPOCH given, what must happen)
-CASES = [
-    ("depth-1 clone", depth1_clone, False, SAME),
-    ("clone with core.autocrlf=true", autocrlf_clone, False, SAME),
-    ("clone of a depth-1 clone", clone_of_depth1_clone, False, "git cannot read the commit"),
-    ("clone of a depth-1 clone", clone_of_depth1_clone, True, SAME),
-    ("source archive", source_archive, False, "no git checkout"),
-    ("source archive", source_archive, True, SAME),
-]
-# Only root can give a clone to another user.
-if os.geteuid() == 0:
-    CASES.append(("another user's clone", other_users_clone, False,
-                  "belongs to another user"))
-
-
-def build(source, epoch):
+def run(command, source, epoch=False):
     env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
     if epoch:
         env["SOURCE_DATE_EPOCH"] = commit_time()
-    done = subprocess.run(["cmake", "--workflow", "--preset", "release"], cwd=source, env=env,
-                          capture_output=True, text=True)
-    out = " ".join((done.stdout + done.stderr).split())
-    if done.returncode != 0:
-        return None, out
-    release = source / "build" / "release"
-    digests = {path.name: hashlib.sha256(path.read_bytes()).hexdigest()
-               for path in [release / "bin" / "winprobe.exe", *release.glob("winprobe-*.zip")]}
-    return digests, out
+    done = subprocess.run(command, cwd=source, env=env, capture_output=True, text=True)
+    return done.returncode, " ".join((done.stdout + done.stderr).split())
 
 
-def main():
-    try:
-        reference = WORK / "full"
-        full_clone(reference)
-        expected, out = build(reference, False)
-        if expected is None:
-            sys.exit(f"test_release_checkouts: a full clone does not build: {out}")
-        for i, (checkout, make, epoch, want) in enumerate(CASES):
-            name = f"{checkout}{', SOURCE_DATE_EPOCH given' if epoch else ''}"
-            source = WORK / f"case{i}"
-            make(source)
-            digests, out = build(source, epoch)
-            if want == SAME:
-                ok = digests == expected
-                got = digests if digests is not None else f"no build: {out}"
-            else:
-                # Stopped at configure, with the cause in its message.
-                ok = digests is None and want in out and "SOURCE_DATE_EPOCH" in out \
-                    and not (source / "build" / "release" / "bin").exists()
-                got = digests if digests is not None else out
-            print(f"{'ok  ' if ok else 'FAIL'} {name}: want {want}")
-            if not ok:
-                print(f"     got {got}\n     full clone {expected}")
-                failures.append(name)
-            shutil.rmtree(source, ignore_errors=True)
-    finally:
-        shutil.rmtree(WORK, ignore_errors=True)
-    if failures:
-        sys.exit(f"test_release_checkouts: {len(failures)} checkout(s) failed: {failures}")
+class Checkouts(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = pathlib.Path(tempfile.mkdtemp())
+        reference = cls.work / "full"
+        git("clone", "--quiet", "--no-local", str(REPO), str(reference))
+        cls.expected, out = cls.release(reference)
+        if cls.expected is None:
+            raise AssertionError(f"a full clone does not build: {out}")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @staticmethod
+    def release(source, epoch=False):
+        """The digests of the exe and the zip the release preset builds, or
+        None and what the build said."""
+        status, out = run(["cmake", "--workflow", "--preset", "release"], source, epoch)
+        if status != 0:
+            return None, out
+        release = source / "build" / "release"
+        return {path.name: hashlib.sha256(path.read_bytes()).hexdigest()
+                for path in [release / "bin" / "winprobe.exe", *release.glob("winprobe-*.zip")]}, out
+
+    def checkout(self, name):
+        source = self.work / name
+        self.addCleanup(shutil.rmtree, source, True)
+        return source
+
+    def depth1_clone(self, name="depth1"):
+        source = self.checkout(name)
+        git("clone", "--quiet", "--depth", "1", f"file://{REPO}", str(source))
+        return source
+
+    def clone_of_depth1_clone(self):
+        """What a bundle of a depth-1 clone gives: the commit, not its parents."""
+        shallow = self.depth1_clone("shallow-source")
+        git("bundle", "create", "--quiet", str(self.work / "shallow.bundle"), "HEAD", cwd=shallow)
+        source = self.checkout("of-depth1")
+        git("-c", "advice.detachedHead=false", "clone", "--quiet", str(self.work / "shallow.bundle"),
+            str(source))
+        return source
+
+    def source_archive(self, name="archive", archived_time=True):
+        """What a "Source code" download gives: the files, no .git; without
+        the time git archive writes, a copy made another way."""
+        source = self.checkout(name)
+        source.mkdir()
+        archive = subprocess.run(["git", "-C", str(REPO), "archive", "HEAD"], check=True,
+                                 capture_output=True).stdout
+        subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
+        if not archived_time:
+            (source / ".commit-time").write_text("$Format:%ct$\n")
+        return source
+
+    def assertSame(self, source, epoch=False):
+        digests, out = self.release(source, epoch)
+        self.assertEqual(digests, self.expected, f"no build: {out}" if digests is None else "")
+
+    def assertRefused(self, source, why):
+        """Stopped at configure, with the cause and the way out in its
+        message, and nothing built."""
+        digests, out = self.release(source)
+        self.assertIsNone(digests, "built where it should have refused")
+        self.assertIn(why, out)
+        self.assertIn("SOURCE_DATE_EPOCH", out)
+        self.assertFalse((source / "build" / "release" / "bin").exists())
+
+    def test_depth1_clone_gives_the_same_bytes(self):
+        self.assertSame(self.depth1_clone())
+
+    def test_autocrlf_clone_gives_the_same_bytes(self):
+        source = self.checkout("autocrlf")
+        git("-c", "core.autocrlf=true", "clone", "--quiet", "--no-local", str(REPO), str(source))
+        self.assertSame(source)
+
+    def test_clone_of_a_depth1_clone_is_refused_without_a_time(self):
+        source = self.clone_of_depth1_clone()
+        self.assertRefused(source, "git cannot read the commit")
+        self.assertSame(source, epoch=True)
+
+    def test_git_archive_carries_the_commit_time(self):
+        self.assertSame(self.source_archive())
+
+    def test_copy_without_a_time_is_refused_but_builds_for_a_developer(self):
+        source = self.source_archive("copy", archived_time=False)
+        self.assertRefused(source, "no git checkout, nor an archive")
+        self.assertSame(source, epoch=True)
+        shutil.rmtree(source / "build")
+        for step in (["cmake", "--preset", DEV_PRESET, "-DBUILD_TESTING=OFF"],
+                     ["cmake", "--build", "--preset", DEV_PRESET, "--target", "winprobe"]):
+            status, out = run(step, source)
+            self.assertEqual(status, 0, out)
+        self.assertTrue((source / "build" / DEV_PRESET / "bin" / "winprobe.exe").exists())
+
+    @unittest.skipUnless(os.geteuid() == 0, "only root can give a clone to another user")
+    def test_another_users_clone_is_refused(self):
+        source = self.depth1_clone("other-user")
+        for folder, dirs, files in os.walk(source):
+            for name in [folder, *(os.path.join(folder, f) for f in dirs + files)]:
+                os.lchown(name, 1001, 1001)
+        self.assertRefused(source, "belongs to another user")
 
 
 if __name__ == "__main__":
-    main()
+    unittest.main(argv=[sys.argv[0]], verbosity=2)
