@@ -21,7 +21,7 @@ step="checking that it may"
 [ "$(id -u)" = 0 ] || fail "needs root, for mmdebstrap and chroot"
 commit=$(git rev-parse HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
-    echo "rehearse-release: uncommitted changes are not rehearsed; $commit is" >&2
+    echo "rehearse: uncommitted changes are not rehearsed; $commit is" >&2
 
 step="installing mmdebstrap"
 scripts/install-deps.sh ci
@@ -64,4 +64,4 @@ step="keeping what it would publish in $dist"
 rm -rf "$dist"
 mkdir -p "$dist"
 cp -r "$root$workspace/dist/." "$dist/"
-echo "rehearse-release: the release job passed on $commit in a bare Debian 12 root; its files are in $dist"
+echo "rehearse: the release job passed on $commit in a bare Debian 12 root; its files are in $dist"

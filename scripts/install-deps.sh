@@ -9,7 +9,7 @@
 #                checkers (ShellCheck, clang-format), clang-tidy and
 #                clang-query (the stand-in for MSVC's warnings) and openssl
 #                (the signing test's throwaway certificate)
-#     release    what scripts/release.sh needs: CMake, Ninja, the 32-bit
+#     release    what release/release.sh needs: CMake, Ninja, the 32-bit
 #                MinGW-w64 cross compiler, Python with PyYAML, git, the
 #                reproducibility check's reprotest, diffoscope, faketime,
 #                disorderfs and locales, and osslsigncode for signing
