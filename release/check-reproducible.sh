@@ -104,7 +104,7 @@ printf 'check-reproducible: left out %s\n' "${left_out[@]}"
 # shellcheck disable=SC2016 # expanded by the build's shell
 build='git -c advice.detachedHead=false clone --quiet winprobe.bundle winprobe
 cd winprobe
-SOURCE_DATE_EPOCH='$epoch' cmake --workflow --preset release >../build.log 2>&1 || { cat ../build.log; exit 1; }
+SOURCE_DATE_EPOCH='$epoch' WINPROBE_REPOSITORY_URL='${WINPROBE_REPOSITORY_URL:-}' cmake --workflow --preset release >../build.log 2>&1 || { cat ../build.log; exit 1; }
 mkdir ../published
 cp build/release/winprobe-*-x86/winprobe.exe build/release/winprobe-*.zip* \
    build/release/winprobe-*-buildinfo.txt build/release/manifests/* ../published/'

@@ -74,7 +74,7 @@ fi
 
 step="building the release"
 rm -rf build/release
-cmake --preset release -DWINPROBE_SIGN=$sign ${url:+"-DWINPROBE_REPOSITORY_URL=$url"} >/dev/null
+cmake --preset release -DWINPROBE_SIGN=$sign >/dev/null
 cmake --build --preset release
 
 step="checking that the release builds again to the same bytes"
