@@ -46,7 +46,11 @@ stop_quietly() {
 # Runs for every failing command; only under set -e does the script then end.
 stop_on_error() {
     [[ $- == *e* ]] || return 0
-    stop_why="\"$2\" ($3 line $4) ended with status $1"
+    case $2 in
+    # A function that returned a failure is seen at its call.
+    "return "*) stop_why="the function called at $3 line $4 returned $1" ;;
+    *) stop_why="\"$2\" ($3 line $4) ended with status $1" ;;
+    esac
 }
 
 stop_on_signal() {

@@ -72,7 +72,7 @@ winenv_start() {
     rm -f "$fifo"
     if [ -z "$display" ]; then
         winenv_xvfb_report "did not start"
-        return 1
+        fail "Xvfb did not start (what it said is above)"
     fi
     export DISPLAY=:$display
     winenv_start_wine
@@ -239,10 +239,9 @@ winenv_start_shell() {
     for tries in $(seq 300); do
         grep -q '^ready' "$log" && break
         if ! winenv_running "$WINENV_SHELL_PID" || [ "$tries" = 300 ]; then
-            echo "winenv: $* put up no shell windows:" >&2
             cat "$log" >&2
             rm -f "$log"
-            return 1
+            fail "$* put up no shell windows (what it printed is above)"
         fi
         sleep 0.1
     done

@@ -25,12 +25,15 @@ build() {{
     local target=$1
     false "$target"
 }}
+refuse() {{
+    return 4
+}}
 case $1 in
 command) step="building"; build winprobe ;;
 fail) step="checking"; fail "the zip holds 2 files, not 3" ;;
-condition) if build winprobe; then :; fi; build winprobe || true ;;
+returns) refuse ;;
 quietly) echo "the program failed with status 7" >&2; stop_quietly 7 ;;
-plain) step="copying"; exit 3 ;;
+plain) set +e; false; set -e; step="copying"; exit 3 ;;
 wait) step="waiting"; echo ready; sleep 30 >/dev/null 2>&1 & wait $! ;;
 esac
 """
@@ -61,18 +64,20 @@ class StopReport(unittest.TestCase):
         self.assertIn('probe: stopped with status 1 while building: "false "$target"" '
                       '(probe.sh line 9) ended with status 1', done.stderr)
 
+    def test_a_function_that_returns_a_failure_is_named_at_its_call(self):
+        done = self.run_probe("returns")
+        self.assertEqual(4, done.returncode)
+        self.assertIn("probe: stopped with status 4: the function called at probe.sh line 17 "
+                      "returned 4", done.stderr)
+
     def test_fail_says_why_and_where(self):
         done = self.run_probe("fail")
         self.assertEqual(1, done.returncode)
         self.assertIn("probe: stopped with status 1 while checking: the zip holds 2 files, "
-                      "not 3 (probe.sh line 13)", done.stderr)
+                      "not 3 (probe.sh line 16)", done.stderr)
 
-    def test_a_tested_failure_is_no_stop(self):
-        done = self.run_probe("condition")
-        self.assertEqual(0, done.returncode, done.stderr)
-        self.assertEqual("", done.stderr)
-
-    def test_an_exit_with_a_status_names_the_phase(self):
+    def test_an_exit_with_a_status_names_the_phase_and_no_failure_it_passed_over(self):
+        # "false" failed under set +e, which the script meant to pass over.
         done = self.run_probe("plain")
         self.assertEqual(3, done.returncode)
         self.assertIn("probe: stopped with status 3 while copying\n", done.stderr)
