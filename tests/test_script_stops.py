@@ -1,10 +1,7 @@
 """scripts/stop-report.sh, which every script in scripts/ sources first: a
 script that stops says on stderr its name, the status, its phase and what
-stopped it, and runs its clean-ups first. And the stops the entry scripts
-make before they build anything: a screen size or an architecture that
-cannot be. Takes the scripts folder."""
+stopped it, and runs its clean-ups first. Takes the scripts folder."""
 
-import os
 import pathlib
 import signal
 import subprocess
@@ -100,39 +97,6 @@ class StopReport(unittest.TestCase):
                 self.assertEqual(status, returncode, err)
                 self.assertIn(f"probe: stopped with status {status} while waiting: {why}", err)
                 self.assertIn(f"status {status}, signal '{signum.name[3:]}'", out)
-
-
-def source_and_run(command, **env):
-    """Runs command in bash after sourcing the report and prepare.sh (which
-    sources winenv.sh), as an entry script does."""
-    script = (f"set -euo pipefail\nsource {SCRIPTS}/stop-report.sh\n"
-              f"source {SCRIPTS}/prepare.sh\n{command}\n")
-    return subprocess.run(["bash", "-c", script, "entry"], capture_output=True, text=True,
-                          timeout=60, env=dict(os.environ, **env))
-
-
-class EarlyStops(unittest.TestCase):
-    def test_a_screen_size_that_is_no_size_is_refused(self):
-        for screen in ["1024x", "1024*768", "0x768", "big", "1920x1080x24"]:
-            with self.subTest(screen=screen):
-                done = source_and_run("winenv_check_screen", WINENV_SCREEN=screen)
-                self.assertEqual(1, done.returncode, done.stderr)
-                self.assertIn(f"WINENV_SCREEN is '{screen}'; it takes WIDTHxHEIGHT", done.stderr)
-
-    def test_a_callers_screen_size_is_kept(self):
-        done = source_and_run('winenv_check_screen; echo "$WINENV_SCREEN"',
-                              WINENV_SCREEN="1024x768")
-        self.assertEqual((0, "1024x768\n"), (done.returncode, done.stdout), done.stderr)
-
-    def test_an_unknown_architecture_is_refused_with_the_names_taken(self):
-        done = source_and_run("winprobe_choose_build", WINPROBE_ARCH="i686")
-        self.assertEqual(1, done.returncode, done.stderr)
-        self.assertIn("WINPROBE_ARCH is 'i686'; it takes x86 or x64", done.stderr)
-
-    def test_each_architecture_has_its_loader_from_its_toolchain_file(self):
-        done = source_and_run("winprobe_wine_loader x86; winprobe_wine_loader x64")
-        self.assertEqual((0, "/usr/lib/wine/wine\n/usr/lib/wine/wine64\n"),
-                         (done.returncode, done.stdout), done.stderr)
 
 
 if __name__ == "__main__":
