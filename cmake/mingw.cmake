@@ -1,8 +1,6 @@
-# Shared by the MinGW-w64 toolchain files, which set WINPROBE_MINGW_TRIPLE
-# and WINPROBE_MINGW_PROCESSOR first: a cross build from Linux, or a native
-# build from an MSYS2 shell. A cross build's tests run under the Wine loader
-# given as CMAKE_CROSSCOMPILING_EMULATOR: winprobe_build in scripts/arch.sh
-# passes the one it chose, behind scripts/wine-test.sh.
+# Shared by the MinGW-w64 toolchain files, which set WINPROBE_MINGW_TRIPLE,
+# WINPROBE_MINGW_PROCESSOR and WINPROBE_WINE_LOADER first: a cross build from
+# Linux, or a native build from an MSYS2 shell.
 if(CMAKE_HOST_WIN32)
   set(CMAKE_C_COMPILER gcc)
   set(CMAKE_CXX_COMPILER g++)
@@ -24,3 +22,22 @@ set(CMAKE_FIND_ROOT_PATH /usr/${triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# The tests are Windows programs: ctest starts them under this build's Wine
+# loader, behind the wrapper that says how a start failed, unless the caller
+# names an emulator. A folder configured before the wrapper got its name
+# keeps a path that is gone: that one is replaced.
+cmake_path(SET winprobe_wine_wrapper NORMALIZE ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-emulator.sh)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 winprobe_emulator)
+  if(IS_ABSOLUTE "${winprobe_emulator}" AND NOT EXISTS "${winprobe_emulator}")
+    message(WARNING "CMAKE_CROSSCOMPILING_EMULATOR names ${winprobe_emulator}, which is gone: "
+                    "the tests run under ${winprobe_wine_wrapper} and ${WINPROBE_WINE_LOADER}")
+    unset(CMAKE_CROSSCOMPILING_EMULATOR CACHE)
+  endif()
+endif()
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  # Configuring and building need no Wine: CMakeLists.txt says where the
+  # loader is missing.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${winprobe_wine_wrapper} ${WINPROBE_WINE_LOADER})
+endif()

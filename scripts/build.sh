@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds the build this machine runs (see
-# arch.sh): every target, or the ones named. The shipped 32-bit exe is built
+# prepare.sh): every target, or the ones named. The shipped x86 exe is built
 # as well on every machine, so that the suite can check it even where it
 # cannot run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/arch.sh
+source scripts/stop-report.sh
+source scripts/prepare.sh
 
-scripts/install-deps.sh
-winprobe_choose_build
-winprobe_build "$@"
+winprobe_prepare "$@"

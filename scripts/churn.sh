@@ -10,29 +10,13 @@
 # counts as growth.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/arch.sh
-source scripts/winenv.sh
+source scripts/stop-report.sh
+source scripts/prepare.sh
 seconds=${1:-600}
+[[ $seconds =~ ^[1-9][0-9]*$ ]] || fail "SECONDS is '$seconds'; it takes a whole number of seconds"
 
-scripts/install-deps.sh
-winprobe_choose_build
-winprobe_build winprobe_stress_tests >/dev/null
 # A prefix of its own, so that the suite can run beside it.
-winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix-churn"
-
-# The Wine process whose program is winprobe.exe, in this prefix: other
-# runs of the probe may share the machine.
-probe_pid() {
-    local dir program
-    for dir in /proc/[0-9]*; do
-        read -r -d '' program 2>/dev/null <"$dir/cmdline" || continue
-        case $program in *winprobe.exe) ;; *) continue ;; esac
-        if tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            echo "${dir#/proc/}"
-            return
-        fi
-    done
-}
+winprobe_prepare --quiet --session wineprefix-churn winprobe_stress_tests
 
 # "PRIVATE_DIRTY_KIB PRIVATE_CLEAN_KIB DESCRIPTORS" of a running process;
 # fails once it has gone.
@@ -47,13 +31,15 @@ footprint() {
 # Beside the test programs; the test reads it by the same relative path.
 figures=build/$WINPROBE_PRESET/churn-footprint.txt
 rm -f "$figures"
+step="churning for $seconds s"
 WINPROBE_CHURN_SECONDS=$seconds WINPROBE_FOOTPRINT_FILE=$figures \
     "$WINPROBE_WINE" "build/$WINPROBE_PRESET/bin/winprobe_stress_tests.exe" --gtest_filter='Churn.*' &
 test_pid=$!
 pid=''
 while kill -0 "$test_pid" 2>/dev/null; do
     if [ -z "$pid" ] || [ ! -d "/proc/$pid" ]; then
-        pid=$(probe_pid)
+        # Other runs of the probe may share the machine: this session's.
+        pid=$(winenv_pid_of '\winprobe.exe') || pid=''
     fi
     # Replaced whole, so that the test never reads half a line.
     if [ -n "$pid" ] && now=$(footprint "$pid"); then

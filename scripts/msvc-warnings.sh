@@ -4,33 +4,32 @@
 # clang-tidy for 64-bit Windows against the MinGW-w64 headers (from the
 # compile commands of a MinGW build), and a clang-query matcher for an
 # assignment used as a condition. Quiet when clean; otherwise prints where
-# and exits 1. Exits 2, saying why, when a tool is missing or the build
-# cannot be configured.
+# and stops with status 1, as it does, saying why, when a tool is missing or
+# the build cannot be configured.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stop-report.sh
 root=$PWD
 build=build/msvc-warnings
 
+# Each tool and the package of install-deps.sh's dev group that has it.
 need() {
-    if ! command -v "$1" >/dev/null; then
-        echo "msvc-warnings: stopping: $1 is missing (Debian: apt-get install $2)" >&2
-        exit 2
-    fi
+    command -v "$1" >/dev/null ||
+        fail "$1 is missing: scripts/install-deps.sh installs it (Debian's $2)"
 }
 need cmake cmake
 need ninja ninja-build
-need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64
 need clang-tidy clang-tidy
 need clang-query-16 clang-tools-16
 
-# Configured only: nothing is built or run, so no Wine loader is needed.
+# Configured only: nothing is built or run, so no Wine is needed.
+step="configuring the MinGW build for its compile commands"
 mkdir -p build
 if ! cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-x64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=/bin/false >"$build.log" 2>&1; then
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build.log" 2>&1; then
     cat "$build.log" >&2
-    echo "msvc-warnings: stopping: the MinGW build for the compile commands did not configure" >&2
-    exit 2
+    fail "the MinGW build for the compile commands did not configure (above)"
 fi
 
 mapfile -t files < <(git ls-files 'src/*.cpp' 'tests/*.cpp' 'bench/*.cpp' 'demo/*.cpp')
@@ -72,9 +71,10 @@ for w in "${warnings[@]}"; do
     extra+=("--extra-arg=$w")
 done
 
+step="looking for the warnings"
 tidy_out=$(mktemp)
 query_out=$(mktemp)
-trap 'rm -f "$tidy_out" "$query_out"' EXIT
+stop_at_exit rm -f "$tidy_out" "$query_out"
 
 status=0
 if ! clang-tidy --quiet -p "$build" "${target[@]}" "${extra[@]}" \
@@ -103,12 +103,11 @@ matcher="stmt($where, anyOf(ifStmt(hasCondition($cond)), whileStmt(hasCondition(
 clang-query-16 -p "$build" "${target[@]}" -c 'set output diag' -c "match ${matcher//$'\n'/ }" \
     "${files[@]}" >"$query_out" 2>&1 || {
     cat "$query_out" >&2
-    echo "msvc-warnings: stopping: clang-query-16 failed" >&2
-    exit 2
+    fail "clang-query-16 failed (above)"
 }
 if grep -q ': note: "root" binds here' "$query_out"; then
     grep ': note: "root" binds here' "$query_out" | sort -u |
         sed 's/: note: "root" binds here/: assignment used as a condition (MSVC C4706)/'
     status=1
 fi
-exit "$status"
+[ "$status" = 0 ] || fail "Visual Studio's /W4 /WX would stop on the warnings above"

@@ -8,12 +8,8 @@
 # in its own console, so that the two never write to the terminal at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/arch.sh
-source scripts/winenv.sh
-
-scripts/install-deps.sh
-winprobe_choose_build
-winprobe_build winprobe winprobe_demo >/dev/null
+source scripts/stop-report.sh
+source scripts/prepare.sh
 
 # A local display that answers: its socket is there.
 display=${DISPLAY:-}
@@ -23,8 +19,9 @@ WINENV_USE_DISPLAY=0
 if [ -n "$display" ] && [ -S "/tmp/.X11-unix/X$display" ]; then
     WINENV_USE_DISPLAY=1
 fi
-# Ends the demo and the probe with every other process of the prefix.
-winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
+# The session ends the demo and the probe with every other process of the
+# prefix.
+winprobe_prepare --quiet --session wineprefix winprobe winprobe_demo
 
 demo=("$WINPROBE_WINE" "build/$WINPROBE_PRESET/bin/winprobe_demo.exe")
 if [ "$WINENV_USE_DISPLAY" = 1 ]; then
@@ -39,6 +36,7 @@ if [ ! -t 1 ]; then
     echo "winprobe: stdout is no terminal, so the probe writes its blocks 512 bytes at a time;" \
         "send the demo's narration elsewhere (2>FILE) rather than into the same pipe or file" >&2
 fi
+step="running the demo"
 # In the background, so that a hang-up reaches the clean-up at once; its
 # input stays the terminal, which gives the demo and the probe their console
 # and Ctrl+C.

@@ -1,21 +1,27 @@
 # shellcheck shell=bash
-# Sourced by the entry scripts: a private Wine on a private virtual display.
+# Sourced by prepare.sh: a private Wine on a private virtual display. Needs
+# stop-report.sh, sourced first by the script.
 #   winenv_start PREFIX_DIR   starts Xvfb and a wineserver, readies the prefix;
 #                             with WINENV_USE_DISPLAY=1, uses $DISPLAY instead
 #   winenv_stop               ends the calling script's own programs that are
 #                             still running, then stops both, by process id,
 #                             and waits for them; says so if Xvfb had ended
 #   winenv_session PREFIX_DIR winenv_start, and winenv_stop when the calling
-#                             script ends, however it ends; a failing command
-#                             or a signal that ends the script is named
+#                             script ends, however it ends
 #   winenv_start_shell EXE [ARG...]
 #                             starts a program that puts up shell windows and
 #                             prints "ready" once they stand; winenv_stop ends
 #                             it first
-# WINENV_SCREEN is the size of the screen programs see; 1280x1024 where the
-# caller does not set it.
+#   winenv_pid_of PROGRAM     prints the unix pid of this session's Wine
+#                             process whose Windows command line ends in
+#                             PROGRAM (as '\winprobe.exe' or
+#                             '\winprobe_bench.exe --floor'); fails, printing
+#                             nothing, where there is none
+#   winenv_check_screen       refuses a WINENV_SCREEN that is not WIDTHxHEIGHT
+# WINENV_SCREEN is the size of the screen programs see, on either display;
+# 1280x1024 where the caller does not set it.
 # Leaves DISPLAY, WINEPREFIX and WINEDEBUG exported for the caller's commands.
-# Starts programs with $WINPROBE_WINE: winprobe_choose_build (arch.sh) first.
+# Starts programs with $WINPROBE_WINE: winprobe_choose_build (prepare.sh) first.
 
 WINENV_XVFB_PID=
 WINENV_XVFB_LOG=
@@ -27,26 +33,21 @@ winenv_say() {
 }
 
 winenv_session() {
-    trap winenv_stop EXIT
-    # Ctrl+C on a terminal reaches Xvfb too, which then ends on its own.
-    trap 'winenv_say "$0 stops: interrupted (SIGINT)"; WINENV_INTERRUPTED=1; exit 130' INT
-    trap 'winenv_say "$0 stops: asked to end (SIGTERM)"; exit 143' TERM
-    trap 'winenv_say "$0 stops: its terminal hung up (SIGHUP)"; exit 129' HUP
-    # Under set -e a failing command ends the script without a word: this
-    # names it (a failure inside a function is named at its call).
-    trap 'winenv_failed $? "$BASH_COMMAND" "${BASH_SOURCE[0]##*/}" "$LINENO"' ERR
+    stop_at_exit winenv_stop
     winenv_start "$1"
 }
 
-# Run for every failing command; under set -e the script then stops.
-winenv_failed() {
-    [[ $- == *e* ]] || return 0
-    winenv_say "$0 stops: \"$2\" ($3, line $4) ended with status $1"
+# The one place that sets the screen's size.
+winenv_check_screen() {
+    WINENV_SCREEN=${WINENV_SCREEN:-1280x1024}
+    [[ $WINENV_SCREEN =~ ^[1-9][0-9]{0,4}x[1-9][0-9]{0,4}$ ]] ||
+        fail "WINENV_SCREEN is '$WINENV_SCREEN'; it takes WIDTHxHEIGHT in pixels, as 1920x1080"
+    export WINENV_SCREEN
 }
 
 winenv_start() {
     : "${WINPROBE_WINE:?winprobe_choose_build has not run}"
-    WINENV_SCREEN=${WINENV_SCREEN:-1280x1024}
+    winenv_check_screen
     # Wine's messages off, but for the loader's: with them off, a program
     # whose DLLs fail to load or start ends at once and says nothing.
     export WINEPREFIX=$1 WINEDEBUG=-all,err+module WINEDLLOVERRIDES="mscoree,mshtml="
@@ -71,7 +72,7 @@ winenv_start() {
     rm -f "$fifo"
     if [ -z "$display" ]; then
         winenv_xvfb_report "did not start"
-        return 1
+        fail "Xvfb did not start (what it said is above)"
     fi
     export DISPLAY=:$display
     winenv_start_wine
@@ -158,22 +159,45 @@ winenv_descends_from() {
     return 1
 }
 
+# The pid of each process that carries this session's mark in its
+# environment, Wine's own among them.
+winenv_marked_pids() {
+    local file
+    : "${WINPROBE_SESSION:?winenv_start has not run}"
+    while read -r file; do
+        file=${file#/proc/}
+        echo "${file%/environ}"
+    done < <(grep -lzxF "WINPROBE_SESSION=$WINPROBE_SESSION" /proc/[0-9]*/environ 2>/dev/null)
+}
+
+winenv_pid_of() {
+    local pid cmdline
+    for pid in $(winenv_marked_pids); do
+        # Wine leaves NULs after the arguments: squeezed into one space.
+        cmdline=$(tr -s '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline") || continue
+        case ${cmdline% } in *"$1")
+            echo "$pid"
+            return 0
+            ;;
+        esac
+    done
+    return 1
+}
+
 # "PID START" of each process this session started that no process of this
 # shell's accounts for: one that carries this session's mark and this
 # prefix in its environment, outside this shell's own tree (those are ended
 # by id), whose parent is of the session too or is where an orphan of this
 # shell's tree goes (this shell's ancestors, init among them).
 winenv_session_pids() {
-    local file pid ppid start ancestors=" " up=$$
+    local pid ppid start ancestors=" " up=$$
     local -A marked=()
     while up=$(winenv_stat_field "$up" 4) && [ "$up" -gt 0 ]; do
         ancestors+="$up "
     done
-    while read -r file; do
-        grep -qzxF "WINEPREFIX=$WINEPREFIX" "$file" 2>/dev/null || continue
-        pid=${file#/proc/}
-        marked[${pid%/environ}]=1
-    done < <(grep -lzxF "WINPROBE_SESSION=$WINPROBE_SESSION" /proc/[0-9]*/environ 2>/dev/null)
+    for pid in $(winenv_marked_pids); do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && marked[$pid]=1
+    done
     for pid in "${!marked[@]}"; do
         winenv_descends_from "$pid" $$ && continue
         ppid=$(winenv_stat_field "$pid" 4) || continue
@@ -215,10 +239,9 @@ winenv_start_shell() {
     for tries in $(seq 300); do
         grep -q '^ready' "$log" && break
         if ! winenv_running "$WINENV_SHELL_PID" || [ "$tries" = 300 ]; then
-            echo "winenv: $* put up no shell windows:" >&2
             cat "$log" >&2
             rm -f "$log"
-            return 1
+            fail "$* put up no shell windows (what it printed is above)"
         fi
         sleep 0.1
     done
@@ -255,7 +278,8 @@ winenv_stop() {
             wait "$WINENV_XVFB_PID" 2>/dev/null || true
             rm -f "$WINENV_XVFB_LOG"
             WINENV_XVFB_PID=
-        elif [ -n "${WINENV_INTERRUPTED:-}" ]; then
+        elif [ "${stop_signal:-}" = INT ]; then
+            # Ctrl+C on a terminal reaches Xvfb too, which then ends on its own.
             wait "$WINENV_XVFB_PID" 2>/dev/null || true
             rm -f "$WINENV_XVFB_LOG"
             WINENV_XVFB_PID=

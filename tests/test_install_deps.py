@@ -1,7 +1,7 @@
 """scripts/install-deps.sh against a package index that fails: with stand-ins
-for apt-get, dpkg, dpkg-query, sudo and sleep on PATH, each play below says
-how apt-get answers, and the script must install, fetch again, fall back to
-the release's own suite, or stop and say why, as the table says.
+for apt-get, dpkg, dpkg-query, sudo and sleep on PATH, each test says how
+apt-get answers, and the script must install, fetch again, fall back to the
+release's own suite, or stop and say why.
 
     test_install_deps.py SCRIPT
 """
@@ -11,27 +11,12 @@ import pathlib
 import subprocess
 import sys
 import tempfile
+import unittest
 
-SCRIPT = pathlib.Path(sys.argv[1]).resolve()
+SCRIPT = pathlib.Path(sys.argv.pop(1)).resolve()
 STALE = "http://mirror.test/debian-security/dists/stable-security/main/binary-i386/Packages.xz"
 FETCH_ERROR = f"E: Failed to fetch {STALE}  File has unexpected size (1 != 2). Mirror sync in progress?"
-
-# (play, installed already, apt-get update's answers in turn (None: succeeds),
-#  install succeeds, exit status, what stderr must hold, install's -o option)
-PLAYS = [
-    ("all there", True, [], True, 0, [], None),
-    ("index whole", False, [None], True, 0, ["installed"], ""),
-    ("mirror syncs once", False, [FETCH_ERROR, None], True, 0,
-     ["could not read " + STALE, "fetching again", "installed"], ""),
-    ("mirror stays stale", False, [FETCH_ERROR] * 3, True, 0,
-     [f"the package index {STALE} still cannot be read", "preferring the suite", "installed"],
-     "APT::Default-Release="),
-    ("stale and skewed", False, [FETCH_ERROR] * 3, False, 1,
-     ["could not install", f"the index {STALE} could not be read", "wait for the mirror"],
-     "APT::Default-Release="),
-    ("apt locked", False, ["E: Could not get lock /var/lib/dpkg/lock-frontend"], True, 1,
-     ["Could not get lock", "not on an index that could be fetched again"], None),
-]
+LOCKED = "E: Could not get lock /var/lib/dpkg/lock-frontend"
 
 STAND_INS = {
     "dpkg-query": 'if [ -e "$PLAY/installed" ]; then printf "install ok installed"; fi\n',
@@ -56,57 +41,92 @@ exit 2
 }
 
 
-def play(folder, installed, updates, install_ok):
-    bin_dir = folder / "bin"
-    bin_dir.mkdir()
-    for name, body in STAND_INS.items():
-        path = bin_dir / name
-        path.write_text("#!/bin/bash\n" + body)
-        path.chmod(0o755)
-    if installed:
-        (folder / "installed").touch()
-    for n, answer in enumerate(updates, 1):
-        if answer is not None:
-            (folder / f"update.{n}").write_text(answer + "\n")
-    if not install_ok:
-        (folder / "install-fails").touch()
-    env = dict(os.environ, PATH=f"{bin_dir}:{os.environ['PATH']}", PLAY=str(folder))
-    return subprocess.run(["bash", str(SCRIPT), "release"], env=env, capture_output=True,
-                          text=True)
+class InstallDeps(unittest.TestCase):
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.folder = pathlib.Path(tmp.name)
 
+    def play(self, installed=False, updates=(), install_ok=True, group="release"):
+        """Runs the script; updates are apt-get update's answers in turn
+        (None: it succeeds)."""
+        bin_dir = self.folder / "bin"
+        bin_dir.mkdir()
+        for name, body in STAND_INS.items():
+            path = bin_dir / name
+            path.write_text("#!/bin/bash\n" + body)
+            path.chmod(0o755)
+        if installed:
+            (self.folder / "installed").touch()
+        for n, answer in enumerate(updates, 1):
+            if answer is not None:
+                (self.folder / f"update.{n}").write_text(answer + "\n")
+        if not install_ok:
+            (self.folder / "install-fails").touch()
+        env = dict(os.environ, PATH=f"{bin_dir}:{os.environ['PATH']}", PLAY=str(self.folder))
+        return subprocess.run(["bash", str(SCRIPT), group], env=env, capture_output=True,
+                              text=True, timeout=60)
 
-def main():
-    failures = 0
-    for name, installed, updates, install_ok, want_status, want_said, want_option in PLAYS:
-        with tempfile.TemporaryDirectory() as tmp:
-            folder = pathlib.Path(tmp)
-            done = play(folder, installed, updates, install_ok)
-            install = folder / "install"
-            problems = []
-            if done.returncode != want_status:
-                problems.append(f"status {done.returncode}, not {want_status}")
-            problems += [f"stderr lacks {said!r}" for said in want_said if said not in done.stderr]
-            if want_option is None and install.exists():
-                problems.append("apt-get install ran")
-            if want_option is not None:
-                line = install.read_text() if install.exists() else ""
-                if not line:
-                    problems.append("apt-get install never ran")
-                elif want_option and want_option not in line:
-                    problems.append(f"apt-get install without {want_option}: {line.strip()}")
-                elif not want_option and "Default-Release" in line:
-                    problems.append(f"apt-get install preferred a suite: {line.strip()}")
-            if installed and (folder / "updates").exists():
-                problems.append("apt-get update ran with everything installed")
-        print(f"{'ok  ' if not problems else 'FAIL'} {name}")
-        for problem in problems:
-            print(f"     {problem}")
-        if problems:
-            print("     stderr: " + done.stderr.replace("\n", "\n             "))
-            failures += 1
-    if failures:
-        sys.exit(f"test_install_deps: {failures} play(s) failed")
+    def install_line(self):
+        """apt-get install's arguments, or None where it never ran."""
+        install = self.folder / "install"
+        return install.read_text() if install.exists() else None
+
+    def updates(self):
+        updates = self.folder / "updates"
+        return int(updates.read_text()) if updates.exists() else 0
+
+    def test_everything_installed_touches_no_index(self):
+        done = self.play(installed=True)
+        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertEqual(0, self.updates())
+        self.assertIsNone(self.install_line())
+
+    def test_a_whole_index_installs_from_every_suite(self):
+        done = self.play(updates=[None])
+        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertIn("installed", done.stderr)
+        self.assertNotIn("Default-Release", self.install_line())
+
+    def test_an_index_caught_in_a_sync_is_fetched_again(self):
+        done = self.play(updates=[FETCH_ERROR, None])
+        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertIn("could not read " + STALE, done.stderr)
+        self.assertIn("fetching again", done.stderr)
+        self.assertEqual(2, self.updates())
+        self.assertNotIn("Default-Release", self.install_line())
+
+    def test_an_index_that_stays_stale_installs_from_the_release_suite(self):
+        done = self.play(updates=[FETCH_ERROR] * 3)
+        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertEqual(3, self.updates())
+        self.assertIn(f"the package index {STALE} still cannot be read", done.stderr)
+        self.assertIn("preferring the suite", done.stderr)
+        self.assertIn("APT::Default-Release=", self.install_line())
+
+    def test_an_install_that_fails_on_a_stale_index_says_to_wait(self):
+        done = self.play(updates=[FETCH_ERROR] * 3, install_ok=False)
+        self.assertEqual(1, done.returncode, done.stderr)
+        self.assertIn("held broken packages", done.stderr)
+        self.assertIn(f"the index {STALE} could not be read", done.stderr)
+        self.assertIn("wait for the mirror", done.stderr)
+        self.assertIn("could not install", done.stderr)
+
+    def test_a_locked_apt_is_not_retried_and_nothing_installs(self):
+        done = self.play(updates=[LOCKED])
+        self.assertEqual(1, done.returncode, done.stderr)
+        self.assertIn("Could not get lock", done.stderr)
+        self.assertIn("not on an index that could be fetched again", done.stderr)
+        self.assertEqual(1, self.updates())
+        self.assertIsNone(self.install_line())
+
+    def test_an_unknown_group_is_refused_with_the_groups(self):
+        done = self.play(group="everything")
+        self.assertEqual(1, done.returncode, done.stderr)
+        self.assertIn("no group 'everything'; the groups are dev, release, ci and workflows",
+                      done.stderr)
+        self.assertEqual(0, self.updates())
 
 
 if __name__ == "__main__":
-    main()
+    unittest.main()

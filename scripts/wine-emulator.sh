@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# How ctest starts a test program under Wine: winprobe_build (arch.sh) gives
-# CMake this script, then the chosen loader, as the cross-compiling emulator.
-#   scripts/wine-test.sh LOADER PROGRAM [ARG...]
+# How ctest starts a test program under Wine: the toolchain files
+# (cmake/mingw-x86.cmake, cmake/mingw-x64.cmake) give CMake this script, then
+# their Wine loader, as the cross-compiling emulator.
+#   scripts/wine-emulator.sh LOADER PROGRAM [ARG...]
 # Says with what status a program failed, which ctest does not show.
 # Now and then Wine cannot load or start a program's DLLs: the program ends
 # at once, before it prints a line, and only Wine's loader says why (winenv.sh
@@ -21,23 +22,25 @@
 # start fails whatever the status. A signal is told from such a status by the
 # wait status itself, which perl reports.
 set -uo pipefail
+# shellcheck source=scripts/stop-report.sh
+source "$(dirname "${BASH_SOURCE[0]}")/stop-report.sh"
 
-if [ $# -lt 2 ]; then
-    echo "wine-test: usage: scripts/wine-test.sh LOADER PROGRAM [ARG...]" >&2
-    exit 2
-fi
+[ $# -ge 2 ] || fail "usage: scripts/wine-emulator.sh LOADER PROGRAM [ARG...]"
+# The loader starts every further process of the program through WINELOADER:
+# the same one, whichever Wine it would look for first.
+export WINELOADER=$1
 out=$(mktemp)
 err=$(mktemp)
 how=$(mktemp)
-trap 'rm -f "$out" "$err" "$how"' EXIT
+stop_at_exit rm -f "$out" "$err" "$how"
 
 # Runs the program; writes "status N" or "signal N" to the file $1.
 # shellcheck disable=SC2016 # perl's variables
 wait_status='
     my $file = shift;
     my $r = system { $ARGV[0] } @ARGV;
-    open(my $fh, ">", $file) or die "wine-test: $file: $!\n";
-    if ($r == -1) { print STDERR "wine-test: cannot start $ARGV[0]: $!\n"; print $fh "status 127\n"; }
+    open(my $fh, ">", $file) or die "wine-emulator: $file: $!\n";
+    if ($r == -1) { print STDERR "wine-emulator: cannot start $ARGV[0]: $!\n"; print $fh "status 127\n"; }
     elsif ($r & 127) { print $fh "signal ", $r & 127, "\n"; }
     else { print $fh "status ", $r >> 8, "\n"; }'
 
@@ -65,26 +68,27 @@ for attempt in 1 2; do
     { perl -e "$wait_status" "$how" "$@" 2>&1 >&3 3>&- | tee "$err" >&2; } 3>&1 | tee "$out"
     read -r kind value <"$how" || { kind=status value=255; }
     if [ "$kind:$value" = status:0 ] && ! code=$(exception_code); then
-        exit 0
+        stop_quietly 0
     fi
     if [ "$attempt" = 2 ] || [ -s "$out" ] || ! grep -q ':err:module:' "$err"; then
         break
     fi
-    echo "wine-test: Wine could not start $2 ($kind $value); starting it once more" >&2
+    echo "wine-emulator: Wine could not start $2 ($kind $value); starting it once more" >&2
 done
 if [ "$kind" = signal ]; then
-    echo "wine-test: $2 was ended by signal $value" >&2
-    exit $((128 + value))
+    echo "wine-emulator: $2 was ended by signal $value" >&2
+    stop_quietly $((128 + value))
 fi
 if code=$(exception_code); then
-    echo "wine-test: $2 failed with status $code, unhandled; Wine's loader ended with $value" >&2
+    echo "wine-emulator: $2 failed with status $code, unhandled; Wine's loader ended with $value" >&2
     if [ "$value" = 0 ]; then
         value=$((${code%% *} & 0xFF))
     fi
 elif [ "$value" -gt 127 ]; then
-    printf 'wine-test: %s failed with status %d (0x%02X: the low byte of its Windows exit status, all Wine passes on; an NTSTATUS such as 0xC00000FD ends in it)\n' \
+    printf 'wine-emulator: %s failed with status %d (0x%02X: the low byte of its Windows exit status, all Wine passes on; an NTSTATUS such as 0xC00000FD ends in it)\n' \
         "$2" "$value" "$value" >&2
 else
-    echo "wine-test: $2 failed with status $value" >&2
+    echo "wine-emulator: $2 failed with status $value" >&2
 fi
-exit "$value"
+# Said above: the status is the program's.
+stop_quietly "$value"
