@@ -128,8 +128,10 @@ class Signing(unittest.TestCase):
         for tool in ("openssl", "osslsigncode"):
             if not shutil.which(tool):
                 raise RuntimeError(f"needs {tool} (scripts/install-deps.sh installs it)")
-        status, out = run("osslsigncode", "--version")
-        print(f"test_signing: {out.splitlines()[0] if out else 'osslsigncode'}", file=sys.stderr)
+        # Which tools made this run's certificates and signatures.
+        for tool in ("osslsigncode", "openssl"):
+            _, out = run(tool, "--version" if tool == "osslsigncode" else "version")
+            print(f"test_signing: {' '.join(out.split('Default')[0].split())}", file=sys.stderr)
         cls.folder = pathlib.Path(tempfile.mkdtemp())
         cls.unsigned = cls.folder / "unsigned.exe"
         status, _ = run("osslsigncode", "remove-signature", "-in", EXE, "-out", cls.unsigned)
