@@ -21,17 +21,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 published_build=${1:-}
-source scripts/steps.sh
+source scripts/stop-report.sh
 work=
 # The work goes when the check passes, and is kept as evidence when not.
-steps_cleanup() {
+keep_or_remove_work() {
     [ -n "$work" ] || return 0
-    if [ "$1" = 0 ]; then
+    if [ "$stop_status" = 0 ]; then
         rm -rf "$work"
     else
         echo "check-reproducible: the builds, their logs and reports are kept in $work" >&2
     fi
 }
+stop_at_exit keep_or_remove_work
 
 step="installing what the check needs"
 scripts/install-deps.sh release

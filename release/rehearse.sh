@@ -5,17 +5,26 @@
 # actions/checkout fetches), owned by another user as the runner's workspace
 # is, and release/release.sh run there as root, as the job runs it. Passes
 # when the job would, fails when it would. Needs root (mmdebstrap, chroot).
+# The release is signed, by the stand-in service release/hooks/throwaway-sign.sh
+# through WINPROBE_SIGN_HOOK, as the job signs through its service's hook: so
+# the signed path, and the check that the signed exe and zip are the
+# reproduced ones once the signature is removed, run where they will. Signed
+# only: the check's two builds are the unsigned build, compared byte for
+# byte, and a second, unsigned release would add three more builds. Then the
+# signing test runs there too, with the osslsigncode the job installs
+# (Debian 12's) and PKCS#12 files made by Debian 12's OpenSSL 3.
 #   release/rehearse.sh [DIST]
 # DIST (build/rehearsal) receives what the job would publish.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=${1:-build/rehearsal}
 
-source scripts/steps.sh
+source scripts/stop-report.sh
 root=
-steps_cleanup() {
+remove_root() {
     [ -z "$root" ] || rm -rf "$root"
 }
+stop_at_exit remove_root
 
 step="checking that it may"
 [ "$(id -u)" = 0 ] || fail "needs root, for mmdebstrap and chroot"
@@ -44,7 +53,7 @@ git -C "$root$workspace" -c advice.detachedHead=false checkout --quiet "$commit"
 # The runner's user owns the workspace; the job's steps run as root.
 chown -R 1001:1001 "$root$workspace"
 
-step="running release/release.sh in the root"
+step="running release/release.sh, signed, and the signing test in the root"
 # Its own mount and process namespaces: the mounts and every process it
 # started go when it ends.
 # shellcheck disable=SC2016 # expanded by the inner shell
@@ -57,11 +66,13 @@ unshare --mount --pid --fork --propagation private bash -euc '
     exec chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         HOME=/root LANG=C.UTF-8 GITHUB_ACTIONS=true GITHUB_WORKSPACE="$workspace" \
         WINPROBE_REPOSITORY_URL=https://github.com/rehearsal/winprobe \
-        bash -c "cd \"$workspace\" && release/release.sh"
+        WINPROBE_SIGN_HOOK=release/hooks/throwaway-sign.sh \
+        bash -c "cd \"$workspace\" && release/release.sh &&
+            python3 release/tests/test_signing.py release/sign.sh build/release/bin/winprobe.exe"
 ' rehearsal "$root" "$workspace"
 
 step="keeping what it would publish in $dist"
 rm -rf "$dist"
 mkdir -p "$dist"
 cp -r "$root$workspace/dist/." "$dist/"
-echo "rehearse: the release job passed on $commit in a bare Debian 12 root; its files are in $dist"
+echo "rehearse: the release job passed on $commit, signed, in a bare Debian 12 root; its files are in $dist"

@@ -228,23 +228,45 @@ SCOOP_REQUIRED = ["version", "description", "homepage", "license", "url", "hash"
                   "checkver", "autoupdate"]
 
 
+IMAGE_SCN_MEM_EXECUTE = 0x20000000
+
+
+def pe_sections(data):
+    """(virtual size, virtual address, raw size, raw offset, flags) of each
+    section of a PE file's bytes, and the offset of its data directories:
+    the one place the release reads PE headers."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE file")
+    count, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    table = optional + optional_size
+    sections = [struct.unpack_from("<IIII12xI", data, table + 40 * i + 8) for i in range(count)]
+    return sections, directories
+
+
+def code_offset(data):
+    """The file offset of the first executable section's bytes."""
+    for _, _, raw_size, raw, flags in pe_sections(data)[0]:
+        if flags & IMAGE_SCN_MEM_EXECUTE and raw_size:
+            return raw
+    raise ValueError("no executable section")
+
+
 def version_resource(exe):
     """major.minor.patch from the exe's VS_FIXEDFILEINFO (file and product
     version must agree, the fourth part must be 0), or None."""
     data = exe
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
+    try:
+        sections, directories = pe_sections(data)
+    except (ValueError, struct.error):
         return None
-    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
     rsrc_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
-    table = optional + optional_size
 
     def offset(rva):
-        for i in range(sections):
-            size, address, _, raw = struct.unpack_from("<IIII", data, table + 40 * i + 8)
+        for size, address, _, raw, _ in sections:
             if address <= rva < address + max(size, 1):
                 return raw + rva - address
         raise ValueError(f"RVA {rva:#x} in no section")
@@ -455,7 +477,7 @@ def check_read_me(args, text, files):
     repository = args.repository_url.rstrip("/") + "/"
     # OWNER stands for the repository's owner until the release names it;
     # a local build of the placeholder address keeps it there alone.
-    others = text.replace(repository, "")
+    others = text.replace(repository.rstrip("/"), "")
     for placeholder in sorted(set(re.findall(r"@[A-Z0-9_]+@|\bOWNER\b", others))):
         faults.append(f"{READ_ME}: the placeholder {placeholder} is left in it")
     for url in URL.findall(text):

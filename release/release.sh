@@ -10,22 +10,24 @@
 # and the manifests) and exe/winprobe.exe, the exe the attestation names.
 # Environment:
 #   WINPROBE_REPOSITORY_URL   the repository's address, for the manifests
-#   WINPROBE_SIGN_PFX_BASE64  a PKCS#12 certificate and key, base64, as a
-#                             workflow secret holds it, with
+#   WINPROBE_SIGN_HOOK        a signing service's command (a path in the
+#                             repository is taken from its root), as the
+#                             release workflow sets it; or
+#   WINPROBE_SIGN_PFX_BASE64  a PKCS#12 certificate and key, base64, with
 #                             WINPROBE_SIGN_PASSWORD; or WINPROBE_SIGN_PFX
-#                             (a file) or WINPROBE_SIGN_HOOK (a signing
-#                             service's command): see release/sign.sh.
-#                             With none of them the release is unsigned, and
-#                             says so.
+#                             (a file): see release/sign.sh and
+#                             release/signing.md. With none of them the
+#                             release is unsigned, and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=${1:-dist}
 
-source scripts/steps.sh
+source scripts/stop-report.sh
 keys=
-steps_cleanup() {
+forget_keys() {
     [ -z "$keys" ] || rm -rf "$keys"
 }
+stop_at_exit forget_keys
 
 step="installing what a release needs"
 scripts/install-deps.sh release
@@ -63,13 +65,24 @@ if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
         fail "WINPROBE_SIGN_PFX_BASE64 is not base64"
     export WINPROBE_SIGN_PFX=$keys/signing.pfx
 fi
-if [ -n "${WINPROBE_SIGN_PFX:-}${WINPROBE_SIGN_HOOK:-}" ]; then
+if [ -n "${WINPROBE_SIGN_HOOK:-}" ]; then
+    # The build runs the hook from its build folder: a path in the
+    # repository is taken from its root.
+    hook=${WINPROBE_SIGN_HOOK%% *}
+    if [[ $hook == */* && $hook != /* ]]; then
+        [ -x "$hook" ] || fail "WINPROBE_SIGN_HOOK: $hook is no executable file in the repository"
+        export WINPROBE_SIGN_HOOK=$PWD/$WINPROBE_SIGN_HOOK
+    fi
     sign=ON
-    echo "release: the exe is signed (release/sign.sh)"
+    echo "release: the exe is signed by WINPROBE_SIGN_HOOK ($WINPROBE_SIGN_HOOK)"
+elif [ -n "${WINPROBE_SIGN_PFX:-}" ]; then
+    sign=ON
+    echo "release: the exe is signed with a PKCS#12 certificate (not publicly trusted" \
+        "unless it came from a CA, which since June 2023 it cannot: release/signing.md)"
 else
-    echo "release: UNSIGNED: no signing certificate is configured (WINPROBE_SIGN_PFX_BASE64" \
-        "and WINPROBE_SIGN_PASSWORD, or WINPROBE_SIGN_HOOK); Smart App Control blocks an" \
-        "unsigned exe"
+    echo "release: UNSIGNED: no signing is configured (WINPROBE_SIGN_HOOK, or" \
+        "WINPROBE_SIGN_PFX_BASE64 and WINPROBE_SIGN_PASSWORD: release/signing.md);" \
+        "Smart App Control blocks an unsigned exe"
 fi
 
 step="building the release"
