@@ -7,6 +7,8 @@ import sys
 import unittest
 from contextlib import redirect_stderr, redirect_stdout
 
+# No __pycache__ left in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cycles  # noqa: E402
 

@@ -3,7 +3,7 @@
 # what it allocates per cycle. Arguments go to winprobe_bench: --windows N
 # for the largest count (10000), --cpu-seconds S for each of the two runs of
 # the probe process beside its floors (60; the whole script then takes about
-# four minutes).
+# three minutes).
 # The probe's CPU is weighed against two floor processes running beside it:
 # floor-bare (its loop without the report) and floor-queries (the same, and
 # the report's nine queries of the window found, with nothing printed). Under
