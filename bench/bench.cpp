@@ -2,14 +2,16 @@
 //   winprobe_bench [--windows N] [--cpu-seconds S] [--marks]
 //       the tables, up to N windows (10000, Windows' default quota of USER
 //       objects for one process, which it cannot quite reach: it reports
-//       how many it got), and the probe process beside a floor process and
-//       an idle one for S seconds (60) at each of two window counts; with
+//       how many it got), and the probe process beside its two floor
+//       processes for S seconds (60) at each of two window counts; with
 //       --marks, lines "@cpu begin W" and "@cpu end W" around each of those
-//       intervals, for scripts/bench.sh to read the kernel's own figures
-//   winprobe_bench --floor
-//       the probe's loop without the report: the floor process
-//   winprobe_bench --idle
-//       sleeps a second at a time: what a process that does nothing costs
+//       intervals, for scripts/bench.sh to read the three processes' CPU
+//       from the kernel meanwhile
+//   winprobe_bench --floor-bare
+//       the probe's loop, hit test and all, without the report
+//   winprobe_bench --floor-queries
+//       the same, and the report's nine queries of the window found, but
+//       nothing printed: what the platform charges for every block
 //   winprobe_bench --alloc-phases K
 //       K probe cycles, then K bare enumerations, marked with
 //       OutputDebugString for a heap trace
@@ -62,33 +64,58 @@ template <typename Fn> double TimeOnce(Fn fn)
     return Microseconds(t0, t1);
 }
 
+struct Walk {
+    POINT pt;
+    int cWalked;
+    HWND hwndHit;
+};
+
 // The floor: an enumeration whose callback only reads the rectangle and
 // tests the point.
 BOOL CALLBACK FloorProc(HWND hwnd, LPARAM lParam)
 {
+    Walk *pWalk = (Walk *)lParam;
     RECT rect;
-    return !(GetWindowRect(hwnd, &rect) && PtInRect(&rect, *(const POINT *)lParam));
+    ++pWalk->cWalked;
+    if (GetWindowRect(hwnd, &rect) && PtInRect(&rect, pWalk->pt)) {
+        pWalk->hwndHit = hwnd;
+        return FALSE;
+    }
+    return TRUE;
 }
 
-// The floor process: the probe's loop, cursor, sleep and hit test, without
-// the report.
-int RunFloor()
+// What the report asks of the window it shows, in the same calls; the
+// answers are dropped, as nothing is printed.
+void QueryAsReportDoes(HWND hwnd)
+{
+    char szText[260];
+    RECT rect;
+    GetClassNameA(hwnd, szText, sizeof szText);
+    GetWindowTextA(hwnd, szText, sizeof szText);
+    GetWindowLongA(hwnd, GWL_STYLE);
+    GetWindowLongA(hwnd, GWL_EXSTYLE);
+    IsWindowEnabled(hwnd);
+    IsWindowVisible(hwnd);
+    GetWindowRect(hwnd, &rect);
+    GetWindow(hwnd, GW_HWNDNEXT);
+    GetWindow(hwnd, GW_HWNDPREV);
+}
+
+// A floor process: the probe's loop, cursor, sleep and hit test, without
+// the report; with fQueries, the report's queries still made.
+int RunFloor(bool fQueries)
 {
     for (;;) {
-        POINT pt;
-        BOOL fCursorRead = GetCursorPos(&pt);
+        Walk walk = {{0, 0}, 0, NULL};
+        BOOL fCursorRead = GetCursorPos(&walk.pt);
 
         Sleep(1000);
-        if (fCursorRead)
-            EnumWindows(FloorProc, (LPARAM)&pt);
+        if (!fCursorRead)
+            continue;
+        EnumWindows(FloorProc, (LPARAM)&walk);
+        if (fQueries && walk.hwndHit != NULL)
+            QueryAsReportDoes(walk.hwndHit);
     }
-}
-
-// What Wine charges a process that only waits.
-int RunIdle()
-{
-    for (;;)
-        Sleep(1000);
 }
 
 // cTiles tiles with a visible target below them all, at the screen's centre:
@@ -107,25 +134,6 @@ BOOL CALLBACK CountProc(HWND, LPARAM lParam)
     return TRUE;
 }
 
-struct Walk {
-    POINT pt;
-    int cWalked;
-    HWND hwndHit;
-};
-
-// The floor's walk, counted.
-BOOL CALLBACK WalkProc(HWND hwnd, LPARAM lParam)
-{
-    Walk *pWalk = (Walk *)lParam;
-    RECT rect;
-    ++pWalk->cWalked;
-    if (GetWindowRect(hwnd, &rect) && PtInRect(&rect, pWalk->pt)) {
-        pWalk->hwndHit = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 struct EnumRow {
     int cAsked, cMade, cWalked;
     double usHitTest, usFloor, usPointQuery;
@@ -140,7 +148,6 @@ EnumRow MeasureEnumeration(int cWindows)
     EnumWindows(CountProc, (LPARAM)&cWalked);
     std::vector<double> hit, floor, query;
     ptCursor = kptNowhere;
-    POINT pt = kptNowhere;
     LARGE_INTEGER t0, t1;
     QueryPerformanceCounter(&t0);
     // Alternated, so that drift falls on both alike.
@@ -149,8 +156,11 @@ EnumRow MeasureEnumeration(int cWindows)
             hwndFound = NULL;
             EnumWindows(HitTestProc, 0);
         }));
-        floor.push_back(TimeOnce([&pt] { EnumWindows(FloorProc, (LPARAM)&pt); }));
-        query.push_back(TimeOnce([&pt] { GetAncestor(WindowFromPoint(pt), GA_ROOT); }));
+        floor.push_back(TimeOnce([] {
+            Walk walk = {kptNowhere, 0, NULL};
+            EnumWindows(FloorProc, (LPARAM)&walk);
+        }));
+        query.push_back(TimeOnce([] { GetAncestor(WindowFromPoint(kptNowhere), GA_ROOT); }));
         QueryPerformanceCounter(&t1);
     } while (hit.size() < 21 || (Microseconds(t0, t1) < 3e6 && hit.size() < 20001));
     return {cWindows, (int)windows.Made(), cWalked, Median(hit), Median(floor), Median(query)};
@@ -213,17 +223,17 @@ size_t CountOf(const std::string &text, const std::string &what)
 struct CpuRow {
     int cMade, cWalked;
     double secInterval;
-    ULONGLONG msProbe, msFloor, msIdle;
-    SIZE_T kibProbe, kibFloor, kibIdle;
+    SIZE_T kibProbe, kibBare, kibQueries;
     size_t cBlocks, cBlocksOnTarget;
-    int acThreads[3];
-    bool fThreadsSteady;
 };
 
-// The probe, the floor and an idle process at once, beside cWindows windows
-// of the bench's, the cursor on the bottom one; their CPU over the same
-// cSeconds. False where a window or a process could not be made.
-bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
+// The probe and its two floors at once, beside cWindows windows of the
+// bench's, the cursor on the bottom one, for cSeconds. Their CPU is not read
+// here: Wine gives another process's CPU in 10 ms steps, more than a whole
+// cycle at 100 windows, so scripts/bench.sh reads it from the kernel
+// between the marks. False where a window or a process could not be made,
+// or a process ended.
+bool RunBesideFloors(int cWindows, int cSeconds, CpuRow *pRow)
 {
     TestWindows windows(TilesAboveTarget(cWindows - 1, "target"));
     HWND hwndTarget = windows.Handles().back();
@@ -233,21 +243,25 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     }
     POINT ptTarget = CenterPoint(0, 0);
     Walk walk = {ptTarget, 0, NULL};
-    EnumWindows(WalkProc, (LPARAM)&walk);
+    EnumWindows(FloorProc, (LPARAM)&walk);
     if (!PlaceCursor(ptTarget) || walk.hwndHit != hwndTarget) {
         printf("%8d: the cursor is not on the bench's bottom window\n", cWindows);
         return false;
     }
 
     ProbeChild probe(SinkFile);
-    ChildProcess floor, idle;
+    ChildProcess bare, queries;
     const std::string self = ProgramPath("winprobe_bench.exe");
-    // Half a second apart: the probe's and the floor's hit tests then do not
-    // queue at the wineserver behind each other's.
+    // A third of a second apart: their hit tests then do not queue at the
+    // wineserver behind each other's, and each cycle stands apart in time.
     bool fStarted = probe.Start();
     if (fStarted) {
-        PumpMessages(500);
-        fStarted = floor.Start(self, "--floor", NULL, 0) && idle.Start(self, "--idle", NULL, 0);
+        PumpMessages(333);
+        fStarted = bare.Start(self, "--floor-bare", NULL, 0);
+    }
+    if (fStarted) {
+        PumpMessages(333);
+        fStarted = queries.Start(self, "--floor-queries", NULL, 0);
     }
     if (!fStarted) {
         printf("%8d: a process did not start (error %lu)\n", cWindows, GetLastError());
@@ -255,31 +269,24 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     }
     // Past each process's start and first cycle.
     PumpMessages(3000);
-    HANDLE ahProcess[] = {probe.process.Handle(), floor.Handle(), idle.Handle()};
-    DWORD adwProcessId[] = {probe.process.Id(), floor.Id(), idle.Id()};
-    ProcessCpu aStart[3], aEnd[3];
+    HANDLE ahProcess[] = {probe.process.Handle(), bare.Handle(), queries.Handle()};
     if (g_fMarks)
         printf("@cpu begin %d\n", cWindows);
     ULONGLONG msTickStart = GetTickCount64();
-    for (int i = 0; i < 3; ++i)
-        aStart[i] = CpuOf(adwProcessId[i]);
     PumpMessages((DWORD)cSeconds * 1000);
-    for (int i = 0; i < 3; ++i)
-        aEnd[i] = CpuOf(adwProcessId[i]);
     if (g_fMarks)
         printf("@cpu end %d\n", cWindows);
     pRow->secInterval = (double)(GetTickCount64() - msTickStart) / 1000.0;
     pRow->kibProbe = WorkingSetKiB(ahProcess[0]);
-    pRow->kibFloor = WorkingSetKiB(ahProcess[1]);
-    pRow->kibIdle = WorkingSetKiB(ahProcess[2]);
+    pRow->kibBare = WorkingSetKiB(ahProcess[1]);
+    pRow->kibQueries = WorkingSetKiB(ahProcess[2]);
 
-    DWORD dwStillActive[3] = {};
+    DWORD adwExit[3] = {};
     for (int i = 0; i < 3; ++i)
-        GetExitCodeProcess(ahProcess[i], &dwStillActive[i]);
+        GetExitCodeProcess(ahProcess[i], &adwExit[i]);
     probe.Stop();
     const std::string &text = probe.Text();
-    if (dwStillActive[0] != STILL_ACTIVE || dwStillActive[1] != STILL_ACTIVE ||
-        dwStillActive[2] != STILL_ACTIVE) {
+    if (adwExit[0] != STILL_ACTIVE || adwExit[1] != STILL_ACTIVE || adwExit[2] != STILL_ACTIVE) {
         printf("%8d: a process ended during the run\n", cWindows);
         return false;
     }
@@ -290,58 +297,28 @@ bool MeasureCpu(int cWindows, int cSeconds, CpuRow *pRow)
     snprintf(szHwndLine, sizeof szHwndLine, "HWND: %08lX\r\n", HandleToULong(hwndTarget));
     pRow->cMade = (int)windows.Made();
     pRow->cWalked = walk.cWalked;
-    pRow->msProbe = (aEnd[0].ticks - aStart[0].ticks) / 10000;
-    pRow->msFloor = (aEnd[1].ticks - aStart[1].ticks) / 10000;
-    pRow->msIdle = (aEnd[2].ticks - aStart[2].ticks) / 10000;
-    pRow->fThreadsSteady = true;
-    for (int i = 0; i < 3; ++i) {
-        pRow->acThreads[i] = aEnd[i].cThreads;
-        if (aStart[i].cThreads != aEnd[i].cThreads || aEnd[i].cThreads == 0)
-            pRow->fThreadsSteady = false;
-    }
     pRow->cBlocks = CountOf(lines, "HWND: ");
     pRow->cBlocksOnTarget = CountOf(lines, szHwndLine);
     return true;
 }
 
-double Ratio(ULONGLONG msPart, ULONGLONG msWhole)
+void ReportBesideFloors(int cSeconds)
 {
-    return msWhole == 0 ? 0.0 : (double)msPart / (double)msWhole;
-}
-
-void ReportProcessCpu(int cSeconds)
-{
-    printf("\nthe probe process beside its floor: CPU in ms of three processes running at once\n"
-           "under one wineserver over the same interval, the cursor on the bench's bottom "
-           "window\n"
-           "(probe: winprobe.exe, stdout on a file; floor: its loop without the report; idle: "
-           "only sleeps)\n");
-    printf("%8s %8s %6s %8s %8s %8s %12s %11s\n", "windows", "walked", "s", "probe", "floor",
-           "idle", "probe/floor", "idle/floor");
-    std::vector<CpuRow> rows;
+    printf("\nthe probe process beside its two floors, three processes at once under one "
+           "wineserver,\nthe cursor on the bench's bottom window (probe: winprobe.exe, stdout "
+           "on a file;\nfloor-bare: its loop without the report; floor-queries: the same and "
+           "the report's\nqueries); the probe's blocks, those about the bottom window, and "
+           "working sets at the\nend (0: not given for another process)\n");
+    printf("%8s %8s %6s %8s %10s %10s %10s %10s\n", "windows", "walked", "s", "blocks", "on target",
+           "probe KiB", "bare KiB", "query KiB");
     for (int cWindows : {100, 1000}) {
         CpuRow row;
-        if (!MeasureCpu(cWindows, cSeconds, &row))
+        if (!RunBesideFloors(cWindows, cSeconds, &row))
             continue;
-        printf("%8d %8d %6.1f %8lu %8lu %8lu %12.3f %11.3f\n", row.cMade, row.cWalked,
-               row.secInterval, (unsigned long)row.msProbe, (unsigned long)row.msFloor,
-               (unsigned long)row.msIdle, Ratio(row.msProbe, row.msFloor),
-               Ratio(row.msIdle, row.msFloor));
-        if (!row.fThreadsSteady)
-            printf("%8s a process's threads came or went: its figure misses the ones gone\n", "");
-        rows.push_back(row);
-    }
-    printf("the probe's blocks, those about the bottom window, the threads of probe, floor and "
-           "idle,\nand their working sets at the end (0: not given for another process)\n");
-    printf("%8s %8s %10s %10s %10s %10s %10s\n", "windows", "blocks", "on target", "threads",
-           "probe KiB", "floor KiB", "idle KiB");
-    for (const CpuRow &row : rows) {
-        char szThreads[40];
-        snprintf(szThreads, sizeof szThreads, "%d/%d/%d", row.acThreads[0], row.acThreads[1],
-                 row.acThreads[2]);
-        printf("%8d %8lu %10lu %10s %10lu %10lu %10lu\n", row.cMade, (unsigned long)row.cBlocks,
-               (unsigned long)row.cBlocksOnTarget, szThreads, (unsigned long)row.kibProbe,
-               (unsigned long)row.kibFloor, (unsigned long)row.kibIdle);
+        printf("%8d %8d %6.1f %8lu %10lu %10lu %10lu %10lu\n", row.cMade, row.cWalked,
+               row.secInterval, (unsigned long)row.cBlocks, (unsigned long)row.cBlocksOnTarget,
+               (unsigned long)row.kibProbe, (unsigned long)row.kibBare,
+               (unsigned long)row.kibQueries);
     }
 }
 
@@ -352,7 +329,6 @@ void AllocPhases(int k)
     TestWindows windows(TilesAboveTarget(99, "target"));
     StdoutCapture capture(SinkFile);
     ptCursor = CenterPoint(0, 0);
-    POINT pt = ptCursor;
     for (int i = 0; i < 3; ++i)
         ProbeCycle(TRUE); // past the first-time work
     OutputDebugStringA("winprobe-bench: probe cycles begin");
@@ -360,15 +336,17 @@ void AllocPhases(int k)
         ProbeCycle(TRUE);
     OutputDebugStringA("winprobe-bench: probe cycles end");
     OutputDebugStringA("winprobe-bench: floor begins");
-    for (int i = 0; i < k; ++i)
-        EnumWindows(FloorProc, (LPARAM)&pt);
+    for (int i = 0; i < k; ++i) {
+        Walk walk = {ptCursor, 0, NULL};
+        EnumWindows(FloorProc, (LPARAM)&walk);
+    }
     OutputDebugStringA("winprobe-bench: floor ends");
 }
 
 int Usage()
 {
     fprintf(stderr, "usage: winprobe_bench [--windows N] [--cpu-seconds S] [--marks]\n"
-                    "       winprobe_bench --floor | --idle | --alloc-phases K\n");
+                    "       winprobe_bench --floor-bare | --floor-queries | --alloc-phases K\n");
     return 2;
 }
 
@@ -379,10 +357,10 @@ int main(int argc, char *argv[])
     int cMostWindows = 10000, cCpuSeconds = 60;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        if (option == "--floor")
-            return RunFloor();
-        if (option == "--idle")
-            return RunIdle();
+        if (option == "--floor-bare")
+            return RunFloor(false);
+        if (option == "--floor-queries")
+            return RunFloor(true);
         if (option == "--marks") {
             g_fMarks = true;
             continue;
@@ -428,6 +406,6 @@ int main(int argc, char *argv[])
 
     printf("\n");
     ReportExe();
-    ReportProcessCpu(cCpuSeconds);
+    ReportBesideFloors(cCpuSeconds);
     return 0;
 }
