@@ -18,28 +18,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-source scripts/arch.sh
-source scripts/winenv.sh
+source scripts/stop-report.sh
+source scripts/prepare.sh
 
-bench_say() {
-    echo "winprobe-bench: $*" >&2
-}
-
-# Ends the script, saying where and why.
-bench_stop() {
-    bench_say "$0 stops: $*"
-    exit 1
-}
-
-scripts/install-deps.sh
-winprobe_choose_build
-winprobe_build winprobe_bench >/dev/null
-winenv_session "$PWD/build/$WINPROBE_PRESET/wineprefix"
+winprobe_prepare --quiet --session wineprefix winprobe_bench
 bin=build/$WINPROBE_PRESET/bin
 # Every file of ours in one directory, gone however the script ends, Ctrl+C
-# included; winenv_session's own clean-up follows.
+# included.
 work=$(mktemp -d -t winprobe-bench.XXXXXX)
-trap 'rm -rf "$work"; winenv_stop' EXIT
+stop_at_exit rm -rf "$work"
 keep=${WINPROBE_BENCH_KEEP:-}
 [ -z "$keep" ] || mkdir -p "$keep"
 
@@ -47,21 +34,6 @@ echo "machine: $(nproc) cores, $(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048
     "$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo); $("$WINPROBE_WINE" --version), $WINPROBE_ARCH build"
 # What else keeps the machine busy moves the absolute figures.
 echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
-
-# The unix process of this session's Wine program whose command line ends in
-# $1 (Wine shows the Windows one), as of now.
-session_pid() {
-    local dir cmdline
-    for dir in /proc/[0-9]*; do
-        # Wine leaves NULs after the arguments: squeezed into one space.
-        cmdline=$(tr -s '\0' ' ' 2>/dev/null <"$dir/cmdline") || continue
-        case ${cmdline% } in *"$1") ;; *) continue ;; esac
-        grep -qzxF "WINPROBE_SESSION=$WINPROBE_SESSION" "$dir/environ" 2>/dev/null || continue
-        echo "${dir#/proc/}"
-        return 0
-    done
-    return 1
-}
 
 # CPU used so far by all threads of process $1, in ns, into REPLY.
 process_ns() {
@@ -108,8 +80,8 @@ while IFS= read -r line; do
         windows=${line#@cpu begin }
         pids=()
         for exe in '\winprobe.exe' '\winprobe_bench.exe --floor-bare' '\winprobe_bench.exe --floor-queries'; do
-            pid=$(session_pid "$exe") ||
-                bench_stop "at $windows windows: no process of this session's runs ${exe#\\}"
+            pid=$(winenv_pid_of "$exe") ||
+                fail "at $windows windows: no process of this session's runs ${exe#\\}"
             pids+=("$pid")
         done
         sample_cpu "${pids[@]}" >"$work/samples" &
@@ -125,20 +97,20 @@ while IFS= read -r line; do
     *) printf '%s\n' "$line" ;;
     esac
 done <"$marks"
-wait "$bench_pid" || bench_stop "winprobe_bench.exe ended with status $?"
+wait "$bench_pid" || fail "winprobe_bench.exe ended with status $?"
 
 echo
 echo "the same runs from the kernel's CPU counts: each process's cycles, their median CPU in ms,"
 echo "and the probe's cycle over each floor's nearest in time: pairs, median and quartiles"
 python3 bench/cycles.py --header
 cat "$rows"
-[ -z "$unpaired" ] || bench_stop "no probe/floor ratio at$unpaired windows (see above)"
+[ -z "$unpaired" ] || fail "no probe/floor ratio at$unpaired windows (see above)"
 
 # Heap allocations per cycle, from Wine's heap trace: 1000 of the probe's
 # cycles, then 1000 bare enumerations over the same windows.
 trace=$work/heap-trace
 WINEDEBUG=trace+heap,+debugstr "$WINPROBE_WINE" "$bin/winprobe_bench.exe" --alloc-phases 1000 2>"$trace" &
-wait $! || bench_stop "winprobe_bench.exe --alloc-phases ended with status $?"
+wait $! || fail "winprobe_bench.exe --alloc-phases ended with status $?"
 awk '
     /winprobe-bench: probe cycles begin/ { phase = "probe" }
     /winprobe-bench: probe cycles end/   { phase = "" }
