@@ -207,8 +207,8 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     ASSERT_TRUE(probe.Start(CREATE_NEW_CONSOLE));
     SinkReader churnOut(SinkPipe, true);
     ChildProcess churn;
-    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_helper.exe"),
-                            "churn " + std::to_string(cSeconds) + " " + std::to_string(kpt.x) +
+    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_churn.exe"),
+                            std::to_string(cSeconds) + " " + std::to_string(kpt.x) +
                                 " " + std::to_string(kpt.y),
                             churnOut.WriteEnd(), 0));
     churnOut.CloseWriteEnd();

@@ -67,9 +67,8 @@ bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
                                                          : "ctrl-c";
     ChildProcess sender;
     // Without a console of its own until it attaches to the probe's.
-    if (!sender.Start(ProgramPath("winprobe_helper.exe"),
-                      "console-event " + std::to_string(dwProcessId) + " " + pszEvent, NULL,
-                      DETACHED_PROCESS)) {
+    if (!sender.Start(ProgramPath("winprobe_console_event.exe"),
+                      std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS)) {
         *pdwError = GetLastError();
         return false;
     }
