@@ -150,12 +150,28 @@ std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nBlock)
     return text;
 }
 
-std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb)
+std::string StreamMismatch(const std::string &text, HWND hwnd, const WindowState &before,
+                           const WindowState &after, int nFirst, bool fCut)
 {
-    std::string text;
-    for (int n = nFirst; text.size() < cb; ++n)
-        text += ExpectedBlock(hwnd, n);
-    return text;
+    if (text.compare(0, 5, "---\r\n") != 0)
+        return "no block at the start:\n" + text;
+    const std::vector<std::string> blocks = SplitBlocks(text);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const bool fMayBeCut = fCut && i + 1 == blocks.size();
+        for (int nNeighbours = 0; nNeighbours < 4; ++nNeighbours) {
+            WindowState ws = after;
+            ws.next = (nNeighbours & 1 ? before : after).next;
+            ws.prev = (nNeighbours & 2 ? before : after).prev;
+            std::string expected = ExpectedBlockOf(hwnd, ws, nFirst + (int)i);
+            if (blocks[i] == expected ||
+                (fMayBeCut && expected.compare(0, blocks[i].size(), blocks[i]) == 0))
+                break;
+            if (nNeighbours == 3)
+                return "block " + std::to_string(i) + " is\n" + blocks[i] +
+                       "where the platform said (neighbours from before)\n" + expected;
+        }
+    }
+    return "";
 }
 
 std::vector<std::string> SplitBlocks(const std::string &text)
