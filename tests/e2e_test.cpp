@@ -10,6 +10,11 @@ namespace
 
 testing::Environment *const s_pCursorSession = testing::AddGlobalTestEnvironment(new CursorSession);
 
+bool RunningOnWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+}
+
 struct Scenario {
     const char *pszName;
     std::vector<TestWindow> windows;

@@ -9,31 +9,22 @@
 
 #include <stdio.h>
 
-// The taskbar's height: what the shell keeps off the work area where one
-// runs, else the 48 pixels of a 96-DPI screen (a 1024x768 runner has a
+// The taskbar's height: 48 pixels on a 96-DPI screen (a 1024x768 runner has a
 // 1024x720 work area), scaled to this screen's DPI.
-static int TaskbarHeight(int cyScreen)
+static int TaskbarHeight()
 {
-    RECT rcWork = {};
-    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &rcWork, 0) && rcWork.bottom < cyScreen)
-        return cyScreen - rcWork.bottom;
     HDC hdc = GetDC(NULL);
     const int nDpi = GetDeviceCaps(hdc, LOGPIXELSY);
     ReleaseDC(NULL, hdc);
     return MulDiv(48, nDpi, 96);
 }
 
-int main(int argc, char *argv[])
+int main()
 {
-    (void)argv;
-    if (argc != 1) {
-        fprintf(stderr, "usage: winprobe_desktop\n");
-        return ERROR_BAD_ARGUMENTS;
-    }
     const DWORD dwShell = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
     const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-    const int cyTaskbar = TaskbarHeight(cy);
+    const int cyTaskbar = TaskbarHeight();
     HWND hwndDesktop = CreateTopLevelWindow(
         "Progman", "Program Manager", dwShell, WS_EX_TOOLWINDOW,
         {x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)});

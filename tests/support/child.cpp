@@ -5,8 +5,7 @@
 std::string ProgramPath(const char *pszExe)
 {
     char szPath[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
-    std::string path(szPath, cch);
+    std::string path(szPath, GetModuleFileNameA(NULL, szPath, sizeof szPath));
     return path.substr(0, path.find_last_of("\\/") + 1) + pszExe;
 }
 
@@ -19,11 +18,10 @@ bool ChildProcess::Start(const std::string &path, const std::string &args, HANDL
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = hStdout;
     std::string cmdline = "\"" + path + "\"" + (args.empty() ? "" : " " + args);
-    if (CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL, &si,
-                       &m_pi))
-        return true;
-    m_pi = {};
-    return false;
+    if (!CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL, &si,
+                        &m_pi))
+        m_pi = {};
+    return m_pi.hProcess != NULL;
 }
 
 void ChildProcess::End()

@@ -13,13 +13,11 @@ class FailuresOnTheRealStdout : public testing::EmptyTestEventListener
 {
     void OnTestPartResult(const testing::TestPartResult &result) override
     {
-        const int fd = StdoutCapture::RealStdout();
-        if (fd < 0 || !result.failed())
-            return;
         std::string text = std::string(result.file_name() ? result.file_name() : "") + ":" +
                            std::to_string(result.line_number()) +
                            ": Failure, while stdout was captured\n" + result.message() + "\n";
-        _write(fd, text.data(), (unsigned)text.size());
+        if (result.failed() && StdoutCapture::RealStdout() >= 0)
+            _write(StdoutCapture::RealStdout(), text.data(), (unsigned)text.size());
     }
 };
 
