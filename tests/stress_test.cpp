@@ -141,16 +141,16 @@ bool ExpectNoGrowth(const Footprint &fpFirst, const Footprint &fpLast, bool fMem
     const struct {
         const char *pszName;
         long long nFirst, nLast;
-        bool fRequired;
+        bool fJudged, fRequired;
     } figures[] = {
-        {"private bytes", fpFirst.cbPrivate, fpLast.cbPrivate, true},
-        {"handles", fpFirst.cHandles, fpLast.cHandles, true},
-        {"USER objects", fpFirst.cUserObjects, fpLast.cUserObjects, false},
-        {"GDI objects", fpFirst.cGdiObjects, fpLast.cGdiObjects, false},
+        {"private bytes", fpFirst.cbPrivate, fpLast.cbPrivate, fMemory, true},
+        {"handles", fpFirst.cHandles, fpLast.cHandles, true, true},
+        {"USER objects", fpFirst.cUserObjects, fpLast.cUserObjects, true, false},
+        {"GDI objects", fpFirst.cGdiObjects, fpLast.cGdiObjects, true, false},
     };
     bool fGuiCounted = true;
     for (const auto &f : figures) {
-        if (f.pszName[0] == 'p' && !fMemory)
+        if (!f.fJudged)
             continue;
         if (f.nFirst >= 0 && f.nLast >= 0)
             EXPECT_LE(f.nLast, f.nFirst) << f.pszName << " grew";
