@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <map>
@@ -37,16 +38,15 @@ struct Footprint {
     long long cbClean = -1; // only from a figures file
 };
 
-// Where the platform gives neither memory nor handle figures, the ones a
-// figures file holds, if WINPROBE_FOOTPRINT_FILE names one:
-// "PRIVATE_DIRTY_KIB PRIVATE_CLEAN_KIB DESCRIPTORS" of the Linux process that
-// runs the probe under Wine, as scripts/churn.sh keeps it from /proc. Private
-// dirty pages are what the probe wrote itself, as Windows' private bytes are;
-// its open descriptors stand for its handles.
+// Where WINPROBE_FOOTPRINT_FILE names a figures file, its figures in place
+// of the platform's: "PRIVATE_DIRTY_KIB PRIVATE_CLEAN_KIB DESCRIPTORS" of the
+// Linux process that runs the probe under Wine, as scripts/churn.sh keeps it
+// from /proc. Private dirty pages are what the probe wrote itself, as
+// Windows' private bytes are; its open descriptors stand for its handles.
 void ReadFiguresFile(Footprint *pfp)
 {
     const char *pszPath = getenv("WINPROBE_FOOTPRINT_FILE");
-    if (!pszPath || pfp->cbPrivate >= 0 || pfp->cHandles >= 0)
+    if (!pszPath)
         return;
     FILE *pf = fopen(pszPath, "r");
     if (!pf)
@@ -60,26 +60,59 @@ void ReadFiguresFile(Footprint *pfp)
     fclose(pf);
 }
 
+// Entries of the system's handle list (SystemExtendedHandleInformation).
+struct HandleEntry {
+    PVOID pObject;
+    ULONG_PTR dwProcessId, hValue;
+    ULONG dwAccess;
+    USHORT wCreator, wType;
+    ULONG dwAttributes, dwReserved;
+};
+
+// The handles a process holds, from the system's list of every handle: Wine
+// answers GetProcessHandleCount with 0. -1 where the list cannot be read.
+long long HandlesInSystemList(DWORD dwProcessId)
+{
+    std::vector<ULONG_PTR> buffer(1 << 16);
+    NTSTATUS status;
+    while ((status = NtQuerySystemInformation((SYSTEM_INFORMATION_CLASS)64, buffer.data(),
+                                              (ULONG)(buffer.size() * sizeof buffer[0]), NULL)) ==
+           (NTSTATUS)0xC0000004) // STATUS_INFO_LENGTH_MISMATCH
+        buffer.resize(buffer.size() * 2);
+    if (status != 0)
+        return -1;
+    const ULONG_PTR cEntries = buffer[0];
+    const HandleEntry *pEntries = (const HandleEntry *)&buffer[2];
+    return std::count_if(pEntries, pEntries + cEntries,
+                         [=](const HandleEntry &e) { return e.dwProcessId == dwProcessId; });
+}
+
+// USER or GDI objects of a process, or -1 where the platform does not count
+// them (Wine: ERROR_CALL_NOT_IMPLEMENTED). A console program may hold none.
+long long GuiObjects(HANDLE hProcess, DWORD dwKind)
+{
+    SetLastError(ERROR_SUCCESS);
+    DWORD c = GetGuiResources(hProcess, dwKind);
+    return c != 0 || GetLastError() == ERROR_SUCCESS ? (long long)c : -1;
+}
+
 Footprint FootprintOf(HANDLE hProcess)
 {
     Footprint fp;
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof pmc;
+    // Both hold the commit charge; Windows 7 fills only PrivateUsage, Wine
+    // only PagefileUsage.
     if (GetProcessMemoryInfo(hProcess, (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc) &&
-        pmc.PrivateUsage != 0)
-        fp.cbPrivate = pmc.PrivateUsage;
+        std::max(pmc.PagefileUsage, pmc.PrivateUsage) != 0)
+        fp.cbPrivate = std::max(pmc.PagefileUsage, pmc.PrivateUsage);
     DWORD cHandles = 0;
     if (GetProcessHandleCount(hProcess, &cHandles) && cHandles != 0)
         fp.cHandles = cHandles;
-    // A console program holds no USER object of its own, so 0 is a true
-    // figure only where the platform counts anything for it at all.
-    SetLastError(ERROR_SUCCESS);
-    DWORD cUser = GetGuiResources(hProcess, GR_USEROBJECTS);
-    DWORD cGdi = GetGuiResources(hProcess, GR_GDIOBJECTS);
-    if (GetLastError() == ERROR_SUCCESS || cUser || cGdi) {
-        fp.cUserObjects = cUser;
-        fp.cGdiObjects = cGdi;
-    }
+    else
+        fp.cHandles = HandlesInSystemList(GetProcessId(hProcess));
+    fp.cUserObjects = GuiObjects(hProcess, GR_USEROBJECTS);
+    fp.cGdiObjects = GuiObjects(hProcess, GR_GDIOBJECTS);
     ReadFiguresFile(&fp);
     return fp;
 }
@@ -100,25 +133,33 @@ void PrintFootprint(const char *pszWhen, const Footprint &fp)
                Figure(fp.cbClean).c_str());
 }
 
-// No figure the platform gave may have grown. A figures file that was named
-// must have given figures.
-void ExpectNoGrowth(const Footprint &fpFirst, const Footprint &fpLast)
+// Handles, and memory where judged, must be given and must not have grown;
+// nor may USER and GDI objects where the platform counts them. Whether it
+// counted them.
+bool ExpectNoGrowth(const Footprint &fpFirst, const Footprint &fpLast, bool fMemory)
 {
-    if (const char *pszPath = getenv("WINPROBE_FOOTPRINT_FILE")) {
-        EXPECT_TRUE(fpFirst.cbPrivate >= 0 && fpLast.cbPrivate >= 0)
-            << "no memory figures, from the platform or from " << pszPath;
-    }
-    const std::pair<const char *, std::pair<long long, long long>> figures[] = {
-        {"private bytes", {fpFirst.cbPrivate, fpLast.cbPrivate}},
-        {"handles", {fpFirst.cHandles, fpLast.cHandles}},
-        {"USER objects", {fpFirst.cUserObjects, fpLast.cUserObjects}},
-        {"GDI objects", {fpFirst.cGdiObjects, fpLast.cGdiObjects}},
+    const struct {
+        const char *pszName;
+        long long nFirst, nLast;
+        bool fJudged, fRequired;
+    } figures[] = {
+        {"private bytes", fpFirst.cbPrivate, fpLast.cbPrivate, fMemory, true},
+        {"handles", fpFirst.cHandles, fpLast.cHandles, true, true},
+        {"USER objects", fpFirst.cUserObjects, fpLast.cUserObjects, true, false},
+        {"GDI objects", fpFirst.cGdiObjects, fpLast.cGdiObjects, true, false},
     };
+    bool fGuiCounted = true;
     for (const auto &f : figures) {
-        if (f.second.first >= 0 && f.second.second >= 0) {
-            EXPECT_LE(f.second.second, f.second.first) << f.first << " grew";
-        }
+        if (!f.fJudged)
+            continue;
+        if (f.nFirst >= 0 && f.nLast >= 0)
+            EXPECT_LE(f.nLast, f.nFirst) << f.pszName << " grew";
+        else if (f.fRequired)
+            ADD_FAILURE() << "no figure for the probe's " << f.pszName << ", so no check of them";
+        else
+            fGuiCounted = false;
     }
+    return fGuiCounted;
 }
 
 // The windows that hold pt, as the platform answered for them then, by the
@@ -197,8 +238,13 @@ unsigned long BlockHandle(const std::string &block)
 TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
 {
     const int cSeconds = EnvInt("WINPROBE_CHURN_SECONDS", 20);
-    // The first figures after a minute, or a quarter of a shorter run.
+    // The first figures after a minute, or a quarter of a shorter run. Under
+    // churn the probe's memory still rises, by about a megabyte, in its first
+    // twelve seconds or so (seen under Wine; without churn it holds still
+    // from its second second): memory is judged only after a minute, and
+    // cycle by cycle by Footprint.NothingGrowsCycleByCycle.
     const DWORD dwFirstLook = (DWORD)std::min(60, cSeconds / 4) * 1000;
+    const bool fJudgeMemory = dwFirstLook == 60000;
 
     // SetCursorPos wants a window on the calling thread.
     TestWindows aside({{"WinprobeAside", "aside", WS_POPUP, 0, {8, 8, 16, 16}}});
@@ -207,9 +253,9 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     ASSERT_TRUE(probe.Start(CREATE_NEW_CONSOLE));
     SinkReader churnOut(SinkPipe, true);
     ChildProcess churn;
-    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_helper.exe"),
-                            "churn " + std::to_string(cSeconds) + " " + std::to_string(kpt.x) +
-                                " " + std::to_string(kpt.y),
+    ASSERT_TRUE(churn.Start(ProgramPath("winprobe_churn.exe"),
+                            std::to_string(cSeconds) + " " + std::to_string(kpt.x) + " " +
+                                std::to_string(kpt.y),
                             churnOut.WriteEnd(), 0));
     churnOut.CloseWriteEnd();
 
@@ -253,7 +299,9 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
            (unsigned long)standing.size());
     EXPECT_GT(cOperations, 1000) << churnOut.Text();
     EXPECT_GE(cChurned, (size_t)cSeconds / 4) << "the churn was seldom under the cursor";
-    ExpectNoGrowth(fpFirst, fpLast);
+    if (!fJudgeMemory)
+        printf("private bytes not judged: the run is shorter than four minutes\n");
+    ExpectNoGrowth(fpFirst, fpLast, fJudgeMemory);
 }
 
 TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
@@ -285,6 +333,28 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     EXPECT_LT(msUnread, 2 * msRead + 100) << "the probe spins";
 }
 
+// Memory and handles, and USER and GDI objects where the platform counts
+// them, over ten cycles of the probe reporting a window.
+TEST(Footprint, NothingGrowsCycleByCycle)
+{
+    ProbeChild probe(SinkConsole);
+    TestWindows under({{"WinprobeCounted", "counted", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
+    ASSERT_TRUE(CursorPlaced(kpt));
+    ASSERT_TRUE(probe.Start());
+    auto blocks = [](size_t cBlocks) {
+        return [cBlocks](const std::string &t) { return CountLineFeeds(t) >= 12 * cBlocks; };
+    };
+    ASSERT_TRUE(OutputCame(probe, "block 1", 20000, blocks(2)));
+    const Footprint fpFirst = FootprintOf(probe.process.Handle());
+    ASSERT_TRUE(OutputCame(probe, "block 11", 30000, blocks(12)));
+    const Footprint fpLast = FootprintOf(probe.process.Handle());
+    PrintFootprint("after block 1", fpFirst);
+    PrintFootprint("after block 11", fpLast);
+    if (!ExpectNoGrowth(fpFirst, fpLast, true) && !HasFailure())
+        GTEST_SKIP() << "memory and handles checked, and none grew; USER and GDI objects not: "
+                        "the platform does not count them (Wine)";
+}
+
 // Thousands of windows, none over the point but the lowest of them, then
 // two more over it: the probe walks them all and keeps to enumeration order.
 TEST(Scale, FindsTheRightWindowAmongThousands)
@@ -303,13 +373,14 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
 
     auto probeOnce = [](HWND hwndExpected) {
         ASSERT_EQ(hwndExpected, WindowAt(kpt)) << Describe(WindowAt(kpt));
+        const WindowState before = QueryWindow(hwndExpected);
         ProbeChild probe(SinkFile);
         ASSERT_TRUE(probe.Start());
         ASSERT_TRUE(OutputCame(probe, "first 512-byte write", 20000,
                                [](const std::string &t) { return !t.empty(); }));
-        std::string expected = ExpectedStream(hwndExpected, 0, 8192);
         probe.Stop();
-        EXPECT_EQ(expected.substr(0, probe.Text().size()), probe.Text());
+        EXPECT_EQ("", StreamMismatch(probe.Text(), hwndExpected, before, QueryWindow(hwndExpected),
+                                     0, true));
     };
     probeOnce(hwndBottom);
 

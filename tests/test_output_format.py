@@ -11,17 +11,26 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).parent.parent / "docs" / "examples"))
 import winprobe_parse  # noqa: E402
 
-SAMPLES = pathlib.Path(os.environ["WINPROBE_SAMPLE_DIR"])
-
 
 class ParsingExample(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        samples = os.environ.get("WINPROBE_SAMPLE_DIR")
+        if not samples:
+            raise unittest.SkipTest("WINPROBE_SAMPLE_DIR names no samples: ctest sets it")
+        cls.outputs = sorted(pathlib.Path(samples).glob("*.out"))
+
+    def setUp(self):
+        self.assertTrue(self.outputs, "the end-to-end tests kept no samples")
+
     def test_reads_every_captured_block(self):
-        outputs = sorted(SAMPLES.glob("*.out"))
-        self.assertTrue(outputs, f"no samples in {SAMPLES}")
-        for path in outputs:
+        for path in self.outputs:
             with self.subTest(sample=path.stem):
                 data = path.read_bytes()
                 facts = json.loads(path.with_suffix(".json").read_text())
+                facts["rect"] = tuple(facts["rect"])
+                # The neighbours from before the probe ran and from after.
+                neighbours = {key: facts.pop(key) for key in ("next", "prev")}
                 # The facts write bytes past ASCII as their Latin-1 code points.
                 blocks = winprobe_parse.parse_blocks(data, encoding="latin-1")
                 # A block cut off by the 512-byte writes is left out.
@@ -31,12 +40,12 @@ class ParsingExample(unittest.TestCase):
                 self.assertEqual([b["count"] for b in blocks], list(range(len(blocks))))
                 for block in blocks:
                     del block["count"]
-                    facts["rect"] = tuple(facts["rect"])
+                    for key, either in neighbours.items():
+                        self.assertIn(block.pop(key), either, key)
                     self.assertEqual(facts, block)
 
     def test_reads_a_stream_as_it_arrives(self):
-        path = sorted(SAMPLES.glob("*.out"))[0]
-        data = path.read_bytes()
+        data = self.outputs[0].read_bytes()
 
         class Trickle:
             """A pipe that hands over 100 bytes at a time."""

@@ -106,6 +106,8 @@ const std::string &SinkReader::Collect()
     return m_text;
 }
 
+int StdoutCapture::s_fdReal = -1;
+
 StdoutCapture::StdoutCapture(Sink sink) : m_reader(sink, false)
 {
     HANDLE hDup;
@@ -114,7 +116,7 @@ StdoutCapture::StdoutCapture(Sink sink) : m_reader(sink, false)
     // Only stdout holds the write end now: a pipe ends when it lets go.
     m_reader.CloseWriteEnd();
     fflush(stdout);
-    m_fdSaved = _dup(1);
+    s_fdReal = m_fdSaved = _dup(1);
     int fd = _open_osfhandle((intptr_t)hDup, _O_TEXT);
     _dup2(fd, 1);
     _close(fd);
@@ -128,7 +130,7 @@ void StdoutCapture::Restore()
     fflush(stdout);
     _dup2(m_fdSaved, 1);
     _close(m_fdSaved);
-    m_fdSaved = -1;
+    s_fdReal = m_fdSaved = -1;
     setvbuf(stdout, NULL, _IONBF, 0);
 }
 

@@ -63,10 +63,14 @@ class StdoutCapture
     // Flushes what stdout holds into the sink and puts stdout back.
     void Restore();
     SinkReader &Reader() { return m_reader; }
+    // The stdout from before the capture that holds it now, or -1: where a
+    // failure's text must go to be seen.
+    static int RealStdout() { return s_fdReal; }
 
   private:
     SinkReader m_reader;
     int m_fdSaved = -1;
+    static int s_fdReal;
 };
 
 // What fn prints, with this process's stdout on a file.

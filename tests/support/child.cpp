@@ -5,8 +5,7 @@
 std::string ProgramPath(const char *pszExe)
 {
     char szPath[MAX_PATH];
-    DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
-    std::string path(szPath, cch);
+    std::string path(szPath, GetModuleFileNameA(NULL, szPath, sizeof szPath));
     return path.substr(0, path.find_last_of("\\/") + 1) + pszExe;
 }
 
@@ -19,11 +18,10 @@ bool ChildProcess::Start(const std::string &path, const std::string &args, HANDL
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = hStdout;
     std::string cmdline = "\"" + path + "\"" + (args.empty() ? "" : " " + args);
-    if (CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL, &si,
-                       &m_pi))
-        return true;
-    m_pi = {};
-    return false;
+    if (!CreateProcessA(path.c_str(), &cmdline[0], NULL, NULL, TRUE, dwFlags, NULL, NULL, &si,
+                        &m_pi))
+        m_pi = {};
+    return m_pi.hProcess != NULL;
 }
 
 void ChildProcess::End()
@@ -67,9 +65,8 @@ bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
                                                          : "ctrl-c";
     ChildProcess sender;
     // Without a console of its own until it attaches to the probe's.
-    if (!sender.Start(ProgramPath("winprobe_helper.exe"),
-                      "console-event " + std::to_string(dwProcessId) + " " + pszEvent, NULL,
-                      DETACHED_PROCESS)) {
+    if (!sender.Start(ProgramPath("winprobe_console_event.exe"),
+                      std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS)) {
         *pdwError = GetLastError();
         return false;
     }

@@ -55,21 +55,6 @@ class ProbeChild
     }
     const std::string &Text() const { return reader.Text(); }
 
-    // Waits, with the test's windows served, until the text that has
-    // reached the sink satisfies done (true) or the time is up (false);
-    // *pdwTaken is the milliseconds it took.
-    template <typename Done> bool WaitForOutput(DWORD dwTimeout, Done done, DWORD *pdwTaken)
-    {
-        const DWORD dwStart = GetTickCount();
-        for (;;) {
-            const bool fDone = done(reader.Collect());
-            *pdwTaken = GetTickCount() - dwStart;
-            if (fDone || *pdwTaken >= dwTimeout)
-                return fDone;
-            PumpMessages(20);
-        }
-    }
-
     SinkReader reader;
     ChildProcess process;
 };
@@ -79,11 +64,6 @@ class ProbeChild
 // process runs in never sees the event. On failure *pdwError says why:
 // ERROR_NOT_SUPPORTED for a close of a pseudo-console.
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError);
-
-inline bool RunningOnWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
-}
 
 // The CPU time a process's threads have used so far, in 100 ns ticks, and
 // how many threads it has. Wine answers GetProcessTimes for another process

@@ -11,36 +11,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-class CursorSession : public testing::Environment
-{
-  public:
-    void SetUp() override
-    {
-        POINT ptBefore = {}, ptNow = {};
-        BOOL fRead = GetCursorPos(&ptBefore);
-        DWORD dwError = GetLastError();
-        POINT pt = CenterPoint(ptBefore.x == CenterPoint(7, 5).x ? 17 : 7, 5);
-        // SetCursorPos wants a window on the calling thread.
-        TestWindows aside({{"WinprobeCursorCheck", "cursor check", WS_POPUP, 0, {0, 0, 4, 4}}});
-        if (fRead && PlaceCursor(pt))
-            return;
-        GetCursorPos(&ptNow);
-        if (!fRead)
-            printf("cannot run these tests here: GetCursorPos fails (error %lu): another desktop "
-                   "has the input (a locked screen, a UAC prompt, a disconnected remote session)\n",
-                   dwError);
-        else
-            printf("cannot run these tests here: SetCursorPos(%ld, %ld) left the cursor at (%ld, "
-                   "%ld): this session is not interactive (a service, or a disconnected or locked "
-                   "session), and these tests must place the cursor on their windows\n",
-                   pt.x, pt.y, ptNow.x, ptNow.y);
-        // GoogleTest reports the tests after a failed global set-up as
-        // skipped and the run as passed, so the program ends here, failed.
-        fflush(stdout);
-        exit(1);
-    }
-};
-
 inline testing::AssertionResult CursorPlaced(POINT pt)
 {
     if (PlaceCursor(pt))
@@ -54,14 +24,45 @@ inline testing::AssertionResult CursorPlaced(POINT pt)
            << (fRead ? "" : std::to_string(GetLastError()));
 }
 
-// Until the probe's output satisfies done, up to dwTimeout milliseconds;
-// *pdwTaken, where given, is the milliseconds it took.
+class CursorSession : public testing::Environment
+{
+  public:
+    void SetUp() override
+    {
+        // SetCursorPos wants a window on the calling thread.
+        TestWindows aside({{"WinprobeCursorCheck", "cursor check", WS_POPUP, 0, {0, 0, 4, 4}}});
+        POINT pt = {};
+        GetCursorPos(&pt);
+        testing::AssertionResult placed =
+            CursorPlaced(CenterPoint(pt.x == CenterPoint(7, 5).x ? 17 : 7, 5));
+        if (placed)
+            return;
+        printf("cannot run these tests here: %s. Either another desktop has the input (a locked "
+               "screen, a UAC prompt, a disconnected remote session) or this session is not "
+               "interactive (a service), and these tests must place the cursor on their "
+               "windows\n",
+               placed.message());
+        // GoogleTest reports the tests after a failed global set-up as
+        // skipped and the run as passed, so the program ends here, failed.
+        fflush(stdout);
+        exit(1);
+    }
+};
+
+// Until the probe's output satisfies done, up to dwTimeout milliseconds, with
+// the test's windows served; *pdwTaken, where given, is the milliseconds it
+// took.
 template <typename Done>
 testing::AssertionResult OutputCame(ProbeChild &child, const char *pszWhat, DWORD dwTimeout,
                                     Done done, DWORD *pdwTaken = NULL)
 {
-    DWORD dwTaken;
-    if (child.WaitForOutput(dwTimeout, done, pdwTaken ? pdwTaken : &dwTaken))
+    const DWORD dwStart = GetTickCount();
+    bool fDone;
+    while (!(fDone = done(child.reader.Collect())) && GetTickCount() - dwStart < dwTimeout)
+        PumpMessages(20);
+    if (pdwTaken)
+        *pdwTaken = GetTickCount() - dwStart;
+    if (fDone)
         return testing::AssertionSuccess();
     DWORD dwExit = child.process.WaitForExit(0);
     return testing::AssertionFailure()

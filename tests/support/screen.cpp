@@ -150,12 +150,27 @@ std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nBlock)
     return text;
 }
 
-std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb)
+std::string StreamMismatch(const std::string &text, HWND hwnd, const WindowState &before,
+                           const WindowState &after, int nFirst, bool fCut)
 {
-    std::string text;
-    for (int n = nFirst; text.size() < cb; ++n)
-        text += ExpectedBlock(hwnd, n);
-    return text;
+    if (text.compare(0, 5, "---\r\n") != 0)
+        return "no block at the start:\n" + text;
+    const std::vector<std::string> blocks = SplitBlocks(text);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        // Only the last block may be cut short, and only where fCut.
+        const size_t cb = fCut && i + 1 == blocks.size() ? blocks[i].size() : std::string::npos;
+        std::string expected;
+        for (int n = 0; n < 4 && expected.compare(0, cb, blocks[i]) != 0; ++n) {
+            WindowState ws = after;
+            ws.next = (n & 1 ? before : after).next;
+            ws.prev = (n & 2 ? before : after).prev;
+            expected = ExpectedBlockOf(hwnd, ws, nFirst + (int)i);
+        }
+        if (expected.compare(0, cb, blocks[i]) != 0)
+            return "block " + std::to_string(i) + " is\n" + blocks[i] +
+                   "where the platform said (neighbours from before)\n" + expected;
+    }
+    return "";
 }
 
 std::vector<std::string> SplitBlocks(const std::string &text)

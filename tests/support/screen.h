@@ -91,14 +91,14 @@ WindowState QueryWindow(HWND hwnd);
 std::string Describe(HWND hwnd);
 
 // The block the probe must print for hwnd as block number nBlock, with CR LF
-// line ends: from the platform's answers now, or from ones it gave earlier.
+// line ends, from what the platform answered for it.
 std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nBlock);
-inline std::string ExpectedBlock(HWND hwnd, int nBlock)
-{
-    return ExpectedBlockOf(hwnd, QueryWindow(hwnd), nBlock);
-}
-// Blocks nFirst, nFirst+1, ... for hwnd, up to at least cb bytes.
-std::string ExpectedStream(HWND hwnd, int nFirst, size_t cb);
+// Empty where text is blocks nFirst, nFirst+1, ... of hwnd, else why not:
+// each as the platform described hwnd, but that a neighbour line may name the
+// neighbour from before (a window made or destroyed meanwhile moves them) as
+// well as after; the last block may be cut short where fCut.
+std::string StreamMismatch(const std::string &text, HWND hwnd, const WindowState &before,
+                           const WindowState &after, int nFirst, bool fCut);
 
 // The blocks in a report, each beginning with its separator line.
 std::vector<std::string> SplitBlocks(const std::string &text);
