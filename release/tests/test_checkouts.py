@@ -16,6 +16,8 @@ import sys
 import tempfile
 import unittest
 
+# Every checkout is made from one snapshot of REPO, taken first, so that a
+# commit made in REPO meanwhile changes nothing here.
 REPO = pathlib.Path(sys.argv[1]).resolve()
 # The developer's build of the exe alone: no GoogleTest or Wine needed.
 DEV_PRESET = "mingw-x86"
@@ -26,7 +28,7 @@ def git(*args, cwd=None):
 
 
 def commit_time():
-    return subprocess.run(["git", "-C", str(REPO), "log", "-1", "--format=%ct"], check=True,
+    return subprocess.run(["git", "-C", str(Checkouts.snapshot), "log", "-1", "--format=%ct"], check=True,
                           capture_output=True, text=True).stdout.strip()
 
 
@@ -42,8 +44,10 @@ class Checkouts(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = pathlib.Path(tempfile.mkdtemp())
+        cls.snapshot = cls.work / "snapshot"
+        git("clone", "--quiet", "--no-local", str(REPO), str(cls.snapshot))
         reference = cls.work / "full"
-        git("clone", "--quiet", "--no-local", str(REPO), str(reference))
+        git("clone", "--quiet", "--no-local", str(cls.snapshot), str(reference))
         cls.expected, out = cls.release(reference)
         if cls.expected is None:
             raise AssertionError(f"a full clone does not build: {out}")
@@ -70,7 +74,7 @@ class Checkouts(unittest.TestCase):
 
     def depth1_clone(self, name="depth1"):
         source = self.checkout(name)
-        git("clone", "--quiet", "--depth", "1", f"file://{REPO}", str(source))
+        git("clone", "--quiet", "--depth", "1", f"file://{self.snapshot}", str(source))
         return source
 
     def clone_of_depth1_clone(self):
@@ -87,7 +91,7 @@ class Checkouts(unittest.TestCase):
         the time git archive writes, a copy made another way."""
         source = self.checkout(name)
         source.mkdir()
-        archive = subprocess.run(["git", "-C", str(REPO), "archive", "HEAD"], check=True,
+        archive = subprocess.run(["git", "-C", str(self.snapshot), "archive", "HEAD"], check=True,
                                  capture_output=True).stdout
         subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
         if not archived_time:
@@ -112,7 +116,8 @@ class Checkouts(unittest.TestCase):
 
     def test_autocrlf_clone_gives_the_same_bytes(self):
         source = self.checkout("autocrlf")
-        git("-c", "core.autocrlf=true", "clone", "--quiet", "--no-local", str(REPO), str(source))
+        git("-c", "core.autocrlf=true", "clone", "--quiet", "--no-local", str(self.snapshot),
+            str(source))
         self.assertSame(source)
 
     def test_clone_of_a_depth1_clone_is_refused_without_a_time(self):
