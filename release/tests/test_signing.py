@@ -1,4 +1,4 @@
-"""The release's signature, with the osslsigncode on PATH: scripts/sign.sh
+"""The release's signature, with the osslsigncode on PATH: release/sign.sh
 signs an exe with a throwaway PKCS#12 made here by this machine's OpenSSL,
 with a password or an empty one; the signature verifies against that
 certificate and no other; removed, it gives back the unsigned exe byte for
