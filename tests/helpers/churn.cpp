@@ -4,7 +4,7 @@
 // rectangle is on the point's 8-pixel grid, often but not always over it,
 // and every title is "churn N" or "churn N" and a second line. Prints the
 // number of operations done; the exit code is 0.
-#include "window.h"
+#include "../support/screen.h"
 
 #include <stdio.h>
 #include <stdlib.h>

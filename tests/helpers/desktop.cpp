@@ -5,7 +5,7 @@
 // bottom edge, and a hidden topmost tooltip that keeps the size and place it
 // was last shown at. Fits any screen size. Prints "ready" once they stand,
 // then serves them until it is ended.
-#include "window.h"
+#include "../support/screen.h"
 
 #include <stdio.h>
 
