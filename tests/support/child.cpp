@@ -28,10 +28,9 @@ void ChildProcess::End()
 {
     if (m_pi.hProcess == NULL)
         return;
-    if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(m_pi.hProcess, 1);
-        WaitForSingleObject(m_pi.hProcess, 5000);
-    }
+    // Fails harmlessly where it has ended already.
+    TerminateProcess(m_pi.hProcess, 1);
+    WaitForSingleObject(m_pi.hProcess, 5000);
     CloseHandle(m_pi.hProcess);
     CloseHandle(m_pi.hThread);
     m_pi = {};
