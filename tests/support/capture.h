@@ -27,8 +27,8 @@ class SinkReader
     // The write end is inheritable where a child process is to write.
     SinkReader(Sink sink, bool fInheritable);
     ~SinkReader();
-    SinkReader(const SinkReader &) = delete;
-    SinkReader &operator=(const SinkReader &) = delete;
+    // Neither moved nor (so) copied: it owns its ends.
+    SinkReader &operator=(SinkReader &&) = delete;
 
     HANDLE WriteEnd() const { return m_hWrite; }
     HANDLE ReadEnd() const { return m_hRead; }

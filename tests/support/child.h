@@ -21,10 +21,9 @@ inline std::string ProbePath()
 class ChildProcess
 {
   public:
-    ChildProcess() = default;
     ~ChildProcess() { End(); }
-    ChildProcess(const ChildProcess &) = delete;
-    ChildProcess &operator=(const ChildProcess &) = delete;
+    // Neither moved nor (so) copied: it owns the process's handles.
+    ChildProcess &operator=(ChildProcess &&) = delete;
 
     // The program with the command line's arguments and its stdout on
     // hStdout (NULL for none).

@@ -24,9 +24,7 @@ inline testing::AssertionResult CursorPlaced(POINT pt)
            << (fRead ? "" : std::to_string(GetLastError()));
 }
 
-class CursorSession : public testing::Environment
-{
-  public:
+struct CursorSession : testing::Environment {
     void SetUp() override
     {
         // SetCursorPos wants a window on the calling thread.

@@ -68,8 +68,8 @@ class TestWindows
   public:
     explicit TestWindows(const std::vector<TestWindow> &windows);
     ~TestWindows();
-    TestWindows(const TestWindows &) = delete;
-    TestWindows &operator=(const TestWindows &) = delete;
+    // Neither moved nor (so) copied: it owns its windows.
+    TestWindows &operator=(TestWindows &&) = delete;
 
     HWND operator[](size_t i) const { return m_hwnds[i]; }
     const std::vector<HWND> &Handles() const { return m_hwnds; }
