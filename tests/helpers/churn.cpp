@@ -4,20 +4,12 @@
 // rectangle is on the point's 8-pixel grid, often but not always over it,
 // and every title is "churn N" or "churn N" and a second line. Prints the
 // number of operations done; the exit code is 0.
-#include "window.h"
+#include "../support/screen.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <utility>
-
-static unsigned s_nSeed = 1;
-
-static int Random(int nRange)
-{
-    s_nSeed = s_nSeed * 1103515245 + 12345;
-    return (int)((s_nSeed >> 16) % (unsigned)nRange);
-}
 
 int main(int argc, char *argv[])
 {
@@ -30,16 +22,16 @@ int main(int argc, char *argv[])
     HWND ahwnd[16] = {};
     int cOperations = 0;
     for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < dwMilliseconds; ++cOperations) {
-        HWND &hwnd = ahwnd[Random(16)];
-        LONG x = pt.x - 8 * Random(50), y = pt.y - 8 * Random(50);
-        LONG cx = 8 * (1 + Random(60)), cy = 8 * (1 + Random(60));
+        HWND &hwnd = ahwnd[rand() % 16];
+        LONG x = pt.x - 8 * (rand() % 50), y = pt.y - 8 * (rand() % 50);
+        LONG cx = 8 * (1 + rand() % 60), cy = 8 * (1 + rand() % 60);
         char szTitle[64];
-        snprintf(szTitle, sizeof szTitle, Random(5) ? "churn %d" : "churn %d\nsecond line",
-                 Random(1000));
-        int nOperation = hwnd == NULL ? -1 : Random(6);
+        snprintf(szTitle, sizeof szTitle, rand() % 5 ? "churn %d" : "churn %d\nsecond line",
+                 rand() % 1000);
+        int nOperation = hwnd == NULL ? -1 : rand() % 6;
         if (nOperation < 0)
             hwnd = CreateTopLevelWindow("WinprobeChurn", szTitle,
-                                        WS_POPUP | (Random(2) ? WS_VISIBLE : 0), 0,
+                                        WS_POPUP | (rand() % 2 ? WS_VISIBLE : 0), 0,
                                         {x, y, x + cx, y + cy});
         else if (nOperation == 0)
             SetWindowPos(hwnd, NULL, x, y, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -48,7 +40,7 @@ int main(int argc, char *argv[])
         else if (nOperation == 2)
             ShowWindow(hwnd, IsWindowVisible(hwnd) ? SW_HIDE : SW_SHOWNA);
         else if (nOperation == 3)
-            SetWindowPos(hwnd, Random(2) ? HWND_TOP : HWND_BOTTOM, 0, 0, 0, 0,
+            SetWindowPos(hwnd, rand() % 2 ? HWND_TOP : HWND_BOTTOM, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         else
             DestroyWindow(std::exchange(hwnd, (HWND)NULL));

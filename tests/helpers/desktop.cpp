@@ -5,26 +5,20 @@
 // bottom edge, and a hidden topmost tooltip that keeps the size and place it
 // was last shown at. Fits any screen size. Prints "ready" once they stand,
 // then serves them until it is ended.
-#include "window.h"
+#include "../support/screen.h"
 
 #include <stdio.h>
-
-// The taskbar's height: 48 pixels on a 96-DPI screen (a 1024x768 runner has a
-// 1024x720 work area), scaled to this screen's DPI.
-static int TaskbarHeight()
-{
-    HDC hdc = GetDC(NULL);
-    const int nDpi = GetDeviceCaps(hdc, LOGPIXELSY);
-    ReleaseDC(NULL, hdc);
-    return MulDiv(48, nDpi, 96);
-}
 
 int main()
 {
     const DWORD dwShell = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
     const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
-    const int cyTaskbar = TaskbarHeight();
+    // The taskbar's height: 48 pixels on a 96-DPI screen (a 1024x768 runner
+    // has a 1024x720 work area), scaled to this screen's DPI.
+    HDC hdc = GetDC(NULL);
+    const int cyTaskbar = MulDiv(48, GetDeviceCaps(hdc, LOGPIXELSY), 96);
+    ReleaseDC(NULL, hdc);
     HWND hwndDesktop = CreateTopLevelWindow(
         "Progman", "Program Manager", dwShell, WS_EX_TOOLWINDOW,
         {x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)});

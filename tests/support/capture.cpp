@@ -6,9 +6,6 @@
 #include <io.h>
 #include <stdio.h>
 
-#include <utility>
-#include <vector>
-
 static HANDLE NewScreenBuffer(bool fInheritable)
 {
     SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, fInheritable};
@@ -39,9 +36,9 @@ SinkReader::SinkReader(Sink sink, bool fInheritable) : m_sink(sink)
         char szDir[MAX_PATH], szPath[MAX_PATH];
         GetTempPathA(sizeof szDir, szDir);
         GetTempFileNameA(szDir, "wpb", 0, szPath);
-        m_path = szPath;
+        // Gone once every end is closed, the writer's own copies included.
         m_hWrite = CreateFileA(szPath, GENERIC_WRITE, dwShareAll, &sa, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+                               FILE_FLAG_DELETE_ON_CLOSE, NULL);
         m_hRead = CreateFileA(szPath, GENERIC_READ, dwShareAll, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     } else if (sink == SinkPipe) {
@@ -61,28 +58,6 @@ SinkReader::~SinkReader()
 {
     CloseWriteEnd();
     CloseReadEnd();
-    if (!m_path.empty())
-        DeleteFileA(m_path.c_str());
-}
-
-// The console rows with text, trailing blanks removed, joined by CR LF.
-static std::string ReadConsoleText(HANDLE hConsole)
-{
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    std::string text;
-    if (!GetConsoleScreenBufferInfo(hConsole, &info))
-        return text;
-    std::vector<char> row(info.dwSize.X);
-    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-        DWORD cch = 0;
-        ReadConsoleOutputCharacterA(hConsole, row.data(), info.dwSize.X, {0, y}, &cch);
-        std::string line(row.data(), cch);
-        line.erase(line.find_last_not_of(' ') + 1);
-        text += line;
-        if (y < info.dwCursorPosition.Y)
-            text += "\r\n";
-    }
-    return text;
 }
 
 const std::string &SinkReader::Collect()
@@ -101,23 +76,31 @@ const std::string &SinkReader::Collect()
                ReadFile(m_hRead, buf, sizeof buf, &cb, NULL))
             m_text.append(buf, cb);
     } else {
-        m_text = ReadConsoleText(m_hRead);
+        // The rows with text, trailing blanks removed, joined by CR LF.
+        CONSOLE_SCREEN_BUFFER_INFO info;
+        m_text.clear();
+        if (!GetConsoleScreenBufferInfo(m_hRead, &info))
+            return m_text;
+        std::string row(info.dwSize.X, ' ');
+        for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+            DWORD cch = 0;
+            ReadConsoleOutputCharacterA(m_hRead, &row[0], info.dwSize.X, {0, y}, &cch);
+            std::string line = row.substr(0, cch);
+            line.erase(line.find_last_not_of(' ') + 1);
+            m_text += line;
+            if (y < info.dwCursorPosition.Y)
+                m_text += "\r\n";
+        }
     }
     return m_text;
 }
 
-int StdoutCapture::s_fdReal = -1;
-
 StdoutCapture::StdoutCapture(Sink sink) : m_reader(sink, false)
 {
-    HANDLE hDup;
-    DuplicateHandle(GetCurrentProcess(), m_reader.WriteEnd(), GetCurrentProcess(), &hDup, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
-    // Only stdout holds the write end now: a pipe ends when it lets go.
-    m_reader.CloseWriteEnd();
     fflush(stdout);
     s_fdReal = m_fdSaved = _dup(1);
-    int fd = _open_osfhandle((intptr_t)hDup, _O_TEXT);
+    // Only stdout holds the write end now: a pipe ends when it lets go.
+    int fd = _open_osfhandle((intptr_t)m_reader.TakeWriteEnd(), _O_TEXT);
     _dup2(fd, 1);
     _close(fd);
     InitOutput();

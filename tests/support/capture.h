@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 enum Sink { SinkFile, SinkPipe, SinkConsole };
 inline const char *SinkName(Sink sink)
@@ -26,13 +27,15 @@ class SinkReader
     // The write end is inheritable where a child process is to write.
     SinkReader(Sink sink, bool fInheritable);
     ~SinkReader();
-    SinkReader(const SinkReader &) = delete;
-    SinkReader &operator=(const SinkReader &) = delete;
+    // Neither moved nor (so) copied: it owns its ends.
+    SinkReader &operator=(SinkReader &&) = delete;
 
     HANDLE WriteEnd() const { return m_hWrite; }
     HANDLE ReadEnd() const { return m_hRead; }
     // Once the writer holds its own copy, so that a pipe ends with it.
     void CloseWriteEnd() { CloseOnce(&m_hWrite); }
+    // The write end, for the new owner to close.
+    HANDLE TakeWriteEnd() { return std::exchange(m_hWrite, (HANDLE)NULL); }
     // The reader goes away.
     void CloseReadEnd() { CloseOnce(&m_hRead); }
     // Everything that has reached the sink so far.
@@ -49,7 +52,7 @@ class SinkReader
 
     Sink m_sink;
     HANDLE m_hRead = NULL, m_hWrite = NULL;
-    std::string m_path, m_text;
+    std::string m_text;
 };
 
 // This process's stdout on a new sink, in text mode and buffered as winprobe
@@ -70,7 +73,7 @@ class StdoutCapture
   private:
     SinkReader m_reader;
     int m_fdSaved = -1;
-    static int s_fdReal;
+    inline static int s_fdReal = -1;
 };
 
 // What fn prints, with this process's stdout on a file.

@@ -28,10 +28,9 @@ void ChildProcess::End()
 {
     if (m_pi.hProcess == NULL)
         return;
-    if (WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(m_pi.hProcess, 1);
-        WaitForSingleObject(m_pi.hProcess, 5000);
-    }
+    // Fails harmlessly where it has ended already.
+    TerminateProcess(m_pi.hProcess, 1);
+    WaitForSingleObject(m_pi.hProcess, 5000);
     CloseHandle(m_pi.hProcess);
     CloseHandle(m_pi.hThread);
     m_pi = {};
@@ -60,18 +59,13 @@ bool ProbeChild::Start(DWORD dwFlags)
 
 bool SendConsoleEvent(DWORD dwProcessId, DWORD dwEvent, DWORD *pdwError)
 {
-    const char *pszEvent = dwEvent == CTRL_CLOSE_EVENT   ? "close"
-                           : dwEvent == CTRL_BREAK_EVENT ? "ctrl-break"
-                                                         : "ctrl-c";
     ChildProcess sender;
     // Without a console of its own until it attaches to the probe's.
-    if (!sender.Start(ProgramPath("winprobe_console_event.exe"),
-                      std::to_string(dwProcessId) + " " + pszEvent, NULL, DETACHED_PROCESS)) {
-        *pdwError = GetLastError();
-        return false;
-    }
-    *pdwError = sender.WaitForExit(10000);
-    return *pdwError == 0;
+    const bool fStarted = sender.Start(ProgramPath("winprobe_console_event.exe"),
+                                       std::to_string(dwProcessId) + " " + std::to_string(dwEvent),
+                                       NULL, DETACHED_PROCESS);
+    *pdwError = fStarted ? sender.WaitForExit(10000) : GetLastError();
+    return fStarted && *pdwError == 0;
 }
 
 static ULONGLONG Ticks(FILETIME ft)

@@ -21,10 +21,9 @@ inline std::string ProbePath()
 class ChildProcess
 {
   public:
-    ChildProcess() = default;
     ~ChildProcess() { End(); }
-    ChildProcess(const ChildProcess &) = delete;
-    ChildProcess &operator=(const ChildProcess &) = delete;
+    // Neither moved nor (so) copied: it owns the process's handles.
+    ChildProcess &operator=(ChildProcess &&) = delete;
 
     // The program with the command line's arguments and its stdout on
     // hStdout (NULL for none).
@@ -40,11 +39,8 @@ class ChildProcess
 };
 
 // winprobe.exe with its stdout on a sink of its own.
-class ProbeChild
-{
-  public:
+struct ProbeChild {
     explicit ProbeChild(Sink sink) : reader(sink, true) {}
-    ~ProbeChild() { Stop(); }
 
     bool Start(DWORD dwFlags = 0);
     // Ends it by force and reads what reached the sink.
@@ -56,7 +52,7 @@ class ProbeChild
     const std::string &Text() const { return reader.Text(); }
 
     SinkReader reader;
-    ChildProcess process;
+    ChildProcess process; // after reader: ended before the sink closes
 };
 
 // Raises Ctrl+C, Ctrl+Break or a console close in a child's own console, as

@@ -24,9 +24,7 @@ inline testing::AssertionResult CursorPlaced(POINT pt)
            << (fRead ? "" : std::to_string(GetLastError()));
 }
 
-class CursorSession : public testing::Environment
-{
-  public:
+struct CursorSession : testing::Environment {
     void SetUp() override
     {
         // SetCursorPos wants a window on the calling thread.
@@ -57,8 +55,8 @@ testing::AssertionResult OutputCame(ProbeChild &child, const char *pszWhat, DWOR
                                     Done done, DWORD *pdwTaken = NULL)
 {
     const DWORD dwStart = GetTickCount();
-    bool fDone;
-    while (!(fDone = done(child.reader.Collect())) && GetTickCount() - dwStart < dwTimeout)
+    bool fDone = done(child.reader.Collect());
+    for (; !fDone && GetTickCount() - dwStart < dwTimeout; fDone = done(child.reader.Collect()))
         PumpMessages(20);
     if (pdwTaken)
         *pdwTaken = GetTickCount() - dwStart;

@@ -9,8 +9,7 @@
 namespace
 {
 
-class FailuresOnTheRealStdout : public testing::EmptyTestEventListener
-{
+struct FailuresOnTheRealStdout : testing::EmptyTestEventListener {
     void OnTestPartResult(const testing::TestPartResult &result) override
     {
         std::string text = std::string(result.file_name() ? result.file_name() : "") + ":" +

@@ -18,22 +18,11 @@ TestWindows::TestWindows(const std::vector<TestWindow> &windows)
 {
     // A console made after them would put its window above theirs.
     ReadyConsole();
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    for (const TestWindow &w : windows) {
-        if (!m_hwnds.empty() && m_hwnds.back() == NULL) {
-            m_hwnds.push_back(NULL);
-            continue;
-        }
-        wc.lpszClassName = w.pszClass;
-        RegisterClassA(&wc); // fails harmlessly where the class exists
-        m_hwnds.push_back(CreateWindowExA(w.dwExStyle, w.pszClass, w.title.c_str(), w.dwStyle,
-                                          w.rect.left, w.rect.top, w.rect.right - w.rect.left,
-                                          w.rect.bottom - w.rect.top, NULL, NULL, wc.hInstance,
-                                          NULL));
-    }
+    for (const TestWindow &w : windows)
+        m_hwnds.push_back(
+            m_hwnds.empty() || m_hwnds.back() != NULL
+                ? CreateTopLevelWindow(w.pszClass, w.title.c_str(), w.dwStyle, w.dwExStyle, w.rect)
+                : NULL);
     // Raising them from the last to the first leaves the first on top.
     for (size_t i = m_hwnds.size(); i-- > 0;)
         if (m_hwnds[i] != NULL)
@@ -53,10 +42,7 @@ void PumpMessages(DWORD dwMilliseconds)
 {
     DWORD dwStart = GetTickCount();
     do {
-        for (MSG msg; PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE);) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        PumpWaiting();
         Sleep(10);
     } while (GetTickCount() - dwStart < dwMilliseconds);
 }

@@ -1,5 +1,6 @@
-// Real top-level windows to probe, the cursor, what the platform says of a
-// window, and the blocks the probe must print for it.
+// Real top-level windows to probe (the helper programs' windows too), the
+// cursor, what the platform says of a window, and the blocks the probe must
+// print for it.
 #pragma once
 
 #include <windows.h>
@@ -13,10 +14,33 @@
 struct TestWindow {
     const char *pszClass;
     std::string title;
-    DWORD dwStyle;
-    DWORD dwExStyle;
+    DWORD dwStyle, dwExStyle;
     RECT rect;
 };
+
+// A top-level window of its own class, which it registers where it must.
+inline HWND CreateTopLevelWindow(const char *pszClass, const char *pszTitle, DWORD dwStyle,
+                                 DWORD dwExStyle, RECT rect)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hbrBackground = (HBRUSH)(COLOR_DESKTOP + 1);
+    wc.lpszClassName = pszClass;
+    RegisterClassA(&wc); // fails harmlessly where the class exists
+    return CreateWindowExA(dwExStyle, pszClass, pszTitle, dwStyle, rect.left, rect.top,
+                           rect.right - rect.left, rect.bottom - rect.top, NULL, NULL, wc.hInstance,
+                           NULL);
+}
+
+// Serves the messages that are waiting.
+inline void PumpWaiting()
+{
+    for (MSG msg; PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE);) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
 
 // Points and rectangles placed from the primary screen's centre, so that a
 // layout fits any screen from 1024x768 up (a hosted Windows runner has no
@@ -44,8 +68,8 @@ class TestWindows
   public:
     explicit TestWindows(const std::vector<TestWindow> &windows);
     ~TestWindows();
-    TestWindows(const TestWindows &) = delete;
-    TestWindows &operator=(const TestWindows &) = delete;
+    // Neither moved nor (so) copied: it owns its windows.
+    TestWindows &operator=(TestWindows &&) = delete;
 
     HWND operator[](size_t i) const { return m_hwnds[i]; }
     const std::vector<HWND> &Handles() const { return m_hwnds; }
