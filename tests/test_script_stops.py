@@ -31,7 +31,7 @@ fail) step="checking"; fail "the zip holds 2 files, not 3" ;;
 returns) refuse ;;
 quietly) echo "the program failed with status 7" >&2; stop_quietly 7 ;;
 plain) set +e; false; set -e; step="copying"; exit 3 ;;
-wait) step="waiting"; echo ready; sleep 30 >/dev/null 2>&1 & wait $! ;;
+wait) step="waiting"; sleep 30 >/dev/null 2>&1 & stop_at_exit kill $!; echo ready; wait $! ;;
 esac
 """
 
