@@ -151,18 +151,27 @@ class ReleaseCheck(unittest.TestCase):
         self.assertEqual(result.returncode, 1, f"passed: {result.stdout}")
         self.assertIn(words, result.stderr)
 
-    def rewrite_entry(self, folder, name, change):
-        """The zip's entry and its staged file changed alike, so that only
-        what the change breaks is at fault."""
+    def rewrite_zip(self, folder, change):
+        """The zip written again, each entry as change(info, data) returns
+        its bytes (it may change info too)."""
         zip_path = folder / f"{package}.zip"
         with zipfile.ZipFile(zip_path) as archive:
             members = [(info, archive.read(info)) for info in archive.infolist()]
         with zipfile.ZipFile(zip_path, "w") as archive:
             for info, data in members:
-                if info.filename == f"{package}/{name}":
-                    data = change(data)
-                    (folder / package / name).write_bytes(data)
-                archive.writestr(info, data)
+                archive.writestr(info, change(info, data))
+
+    def rewrite_entry(self, folder, name, change):
+        """The zip's entry and its staged file changed alike, so that only
+        what the change breaks is at fault."""
+        def one(info, data):
+            if info.filename != f"{package}/{name}":
+                return data
+            data = change(data)
+            (folder / package / name).write_bytes(data)
+            return data
+
+        self.rewrite_zip(folder, one)
 
     def test_passes_on_the_unbroken_release(self):
         result = self.check(self.copy())
@@ -218,16 +227,12 @@ class ReleaseCheck(unittest.TestCase):
         (folder / f"{package}.zip.sha256").write_text(f"{OTHER_DIGEST}  {package}.zip\n")
         self.assertCaught(self.check(folder), "does not give the zip's SHA-256")
         folder = self.copy("stamp")
-        self.check_restamped(folder)
 
-    def check_restamped(self, folder):
-        zip_path = folder / f"{package}.zip"
-        with zipfile.ZipFile(zip_path) as archive:
-            members = [(info, archive.read(info)) for info in archive.infolist()]
-        with zipfile.ZipFile(zip_path, "w") as archive:
-            for info, data in members:
-                info.date_time = (1999, 12, 31, 0, 0, 0)
-                archive.writestr(info, data)
+        def restamp(info, data):
+            info.date_time = (1999, 12, 31, 0, 0, 0)
+            return data
+
+        self.rewrite_zip(folder, restamp)
         self.assertCaught(self.check(folder), "is stamped (1999, 12, 31, 0, 0, 0)")
 
     def test_catches_a_broken_read_me(self):
