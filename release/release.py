@@ -457,8 +457,12 @@ def check_zip(args, build, zip_path):
             staged = stage / pathlib.PurePosixPath(info.filename).name
             expect(staged.exists() and archive.read(info) == staged.read_bytes(),
                    f"{info.filename} in the zip is not {staged}")
-        exe = archive.read(want[-1]) if want[-1] in entries else b""
-        text = archive.read(want[1]) if want[1] in entries else b""
+
+        def entry(name):
+            path = f"{args.package_name}/{name}"
+            return archive.read(path) if path in entries else b""
+
+        exe, text = entry("winprobe.exe"), entry(READ_ME)
     check_read_me(args, text.decode("utf-8", "replace"), set(ZIP_FILES))
     return set(entries), exe
 
