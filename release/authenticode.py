@@ -321,7 +321,10 @@ def public_trust_faults(signed, leaf, stamp):
         at_root = top.issuer == top.subject and top.sha1() == PUBLIC_TRUST_ROOT_SHA1
     else:
         at_root = top.issuer == PUBLIC_TRUST_ROOT
-    if not at_root:
+    if top.subject == PUBLIC_TRUST_ROOT and not at_root:
+        faults.append(f"the chain's root bears the service's root's name but is another certificate"
+                      f" (SHA-1 {top.sha1()}, not {PUBLIC_TRUST_ROOT_SHA1})")
+    elif not at_root:
         faults.append(f"the certificate chain ends at '{top.issuer}', not at the service's root"
                       f" '{PUBLIC_TRUST_ROOT}' (SHA-1 {PUBLIC_TRUST_ROOT_SHA1})")
     elif len(path) < 2:
