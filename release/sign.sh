@@ -16,12 +16,41 @@
 #       time-stamping service, so that the signature outlives the
 #       certificate (a hook stamps as its service does). Then checks that
 #       EXE carries a signature and, that removed, is the exe it was given.
+#       With WINPROBE_SIGN_TRUST=public (the release job's setting for its
+#       service) it stops, naming why, unless the signature is a publicly
+#       trusted one of Azure Artifact Signing (release/authenticode.py says
+#       what that means); without it, a signature is a test signature.
 #   release/sign.sh same SIGNED UNSIGNED
 #       Whether SIGNED, its signature removed, is UNSIGNED byte for byte.
+#   release/sign.sh describe EXE
+#       What EXE's signature says, one "key: value" a line on stdout:
+#         signed: yes|no
+#         trust: public|test          (signed only; public only when the
+#                                      public-trust checks pass)
+#         subject: ISSUED-TO          issuer: ISSUED-BY
+#         timestamp: STAMPER, YYYY-MM-DDTHH:MM:SSZ | none
+#       Status 0 for any exe it can read, signed or not.
 set -euo pipefail
 
 # shellcheck source=scripts/stop-report.sh
 source "$(dirname "$0")/../scripts/stop-report.sh"
+
+authenticode=$(dirname "$0")/authenticode.py
+
+# describe reads the file itself: no osslsigncode needed, nothing else on
+# stdout.
+if [ "${1:-}" = describe ]; then
+    [ $# = 2 ] || fail "usage: release/sign.sh describe EXE"
+    [ -f "$2" ] || fail "$2: no such file"
+    python3 "$authenticode" describe "$2" || fail "cannot describe $2's signature"
+    exit 0
+fi
+
+trust=${WINPROBE_SIGN_TRUST:-}
+case $trust in
+'' | public) ;;
+*) fail "WINPROBE_SIGN_TRUST: '$trust' is neither public nor empty" ;;
+esac
 
 command -v osslsigncode >/dev/null ||
     fail "needs osslsigncode (Debian: scripts/install-deps.sh release installs it)"
@@ -80,12 +109,19 @@ sign)
     # What a service sends back is checked here, before anything packs it:
     # a signature, and nothing else changed.
     same "$exe" "$work/unsigned.exe" "the exe as built" >&2
+    if [ "$trust" = public ]; then
+        python3 "$authenticode" public "$exe" ||
+            fail "$exe is signed, but not as a public release must be (WINPROBE_SIGN_TRUST=public); see above"
+        echo "sign: $exe carries a public-trust signature: time-stamped, the service's usage, its root" >&2
+    else
+        echo "sign: $exe carries a test signature (WINPROBE_SIGN_TRUST is not public)" >&2
+    fi
     ;;
 same)
     [ $# = 3 ] || fail "usage: release/sign.sh same SIGNED UNSIGNED"
     same "$2" "$3"
     ;;
 *)
-    fail "usage: release/sign.sh sign EXE | release/sign.sh same SIGNED UNSIGNED"
+    fail "usage: release/sign.sh sign EXE | same SIGNED UNSIGNED | describe EXE"
     ;;
 esac

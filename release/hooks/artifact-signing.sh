@@ -66,6 +66,20 @@ except Exception:
     print(open(sys.argv[1], errors="replace").read()[:500])' "$1" 2>/dev/null || true
 }
 
+# The claims iss, aud and sub of the JWT in file $1, one a line; the
+# token's header and signature are never read.
+claims() {
+    python3 -c 'import base64, json, sys
+try:
+    payload = open(sys.argv[1]).read().split(".")[1]
+    claims = json.loads(base64.urlsafe_b64decode(payload + "=" * (-len(payload) % 4)))
+except Exception:
+    sys.exit("artifact-signing: the OIDC token is no JWT: its claims cannot be shown")
+for name in ("iss", "aud", "sub"):
+    value = claims.get(name, "(none)")
+    print(f"artifact-signing: the OIDC token claims {name}: {value}")' "$1" || true
+}
+
 echo "artifact-signing: asking GitHub for the job's OIDC token for Entra ID" >&2
 printf 'Authorization: bearer %s\n' "$ACTIONS_ID_TOKEN_REQUEST_TOKEN" >"$secrets/github-header"
 curl --silent --show-error --fail-with-body -H "@$secrets/github-header" \
@@ -81,8 +95,13 @@ curl --silent --show-error --fail-with-body -o "$secrets/entra.json" \
     --data-urlencode "grant_type=client_credentials" \
     --data-urlencode "client_assertion_type=urn:ietf:params:oauth:client-assertion-type:jwt-bearer" \
     --data-urlencode "client_assertion@$secrets/assertion" \
-    "https://login.microsoftonline.com/$AZURE_TENANT_ID/oauth2/v2.0/token" 2>"$secrets/log" ||
+    "https://login.microsoftonline.com/$AZURE_TENANT_ID/oauth2/v2.0/token" 2>"$secrets/log" || {
+    # A refusal is most often a federated credential whose subject is not the
+    # token's (newer repositories' subjects carry ids): the token's issuer,
+    # audience and subject say which. They are not secret; the token is.
+    claims "$secrets/assertion" >&2
     fail "Entra ID gave no access token: $(cat "$secrets/log") $(answer "$secrets/entra.json")"
+}
 field access_token <"$secrets/entra.json" >"$secrets/access-token" ||
     fail "Entra ID's answer holds no access token"
 

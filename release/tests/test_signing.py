@@ -8,16 +8,24 @@ signs, and a hook that changes the code or signs nothing is caught. And the
 release's own hook, release/hooks/artifact-signing.sh, against stand-ins for
 curl (GitHub's OIDC token, Entra ID) and jsign (Azure Artifact Signing): the
 requests those services document, no token on a command line, refusals that
-say why.
+say why (Entra ID's with the OIDC token's claims, never the token).
+In the trust mode the release workflow sets, a stand-in for the service's
+certificates and time stamps (stand_in_service.py) signs: a signature
+without a time stamp, without the service's Public Trust usage, or chained
+to another root is refused, each for that reason alone. And
+release/sign.sh describe, which the release notes read, on unsigned,
+throwaway-signed and service-signed exes.
 
     test_signing.py SIGN_SCRIPT EXE [unittest options]
 
 EXE may be signed already: its signature is removed first.
 """
 
+import base64
 import json
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import sys
@@ -27,8 +35,17 @@ import unittest
 # The release tool's PE reader, not a second one.
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
 from release import code_offset  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from stand_in_service import StandInService  # noqa: E402
 
-SIGN = EXE = HOOK = ARTIFACT_SIGNING = None
+SIGN = EXE = HOOK = ARTIFACT_SIGNING = WORKFLOW = None
+
+# The GitHub OIDC token the stand-in hands out: a JWT whose claims are what
+# the hook may show, and whose other parts it may not.
+CLAIMS = {"iss": "https://token.actions.githubusercontent.com", "aud": "api://AzureADTokenExchange",
+          "sub": "repo:owner@1/winprobe@2:environment:release", "repository": "owner/winprobe"}
+GITHUB_JWT = ".".join(base64.urlsafe_b64encode(part).decode().rstrip("=") for part in (
+    b'{"alg":"RS256","kid":"stand-in-header"}', json.dumps(CLAIMS).encode(), b"stand-in-signature"))
 
 
 def run(*args, env=None):
@@ -57,13 +74,28 @@ def sign_env(**settings):
     return env
 
 
-def find_hook(sign, name):
-    """release/hooks/NAME in a folder above SIGN_SCRIPT."""
+def find_hook(sign, name, under="release/hooks"):
+    """UNDER/NAME in a folder above SIGN_SCRIPT."""
     for folder in pathlib.Path(sign).resolve().parents:
-        hook = folder / "release" / "hooks" / name
+        hook = folder / under / name
         if hook.is_file():
             return hook
-    raise FileNotFoundError(f"no release/hooks/{name} above {sign}")
+    raise FileNotFoundError(f"no {under}/{name} above {sign}")
+
+
+def release_trust_mode():
+    """The WINPROBE_SIGN_TRUST the release workflow's build job sets."""
+    found = re.findall(r"^\s+WINPROBE_SIGN_TRUST:\s*(\S+)\s*$", WORKFLOW.read_text(), re.M)
+    if len(found) != 1:
+        raise AssertionError(f"{WORKFLOW} sets WINPROBE_SIGN_TRUST {len(found)} times, not once")
+    return found[0]
+
+
+def describe(exe):
+    """sign.sh describe EXE: status, {key: value} of its stdout, stdout, stderr."""
+    done = subprocess.run([str(SIGN), "describe", str(exe)], capture_output=True, text=True)
+    lines = dict(line.split(": ", 1) for line in done.stdout.splitlines() if ": " in line)
+    return done.returncode, lines, done.stdout, done.stderr
 
 
 # Stand-ins for the services the Artifact Signing hook talks to. Each logs
@@ -88,12 +120,12 @@ with open(os.environ["STAND_IN_LOG"], "a") as log:
     log.write(json.dumps({"tool": "curl", "argv": args, "url": url, "header": header,
                           "fields": fields}) + "\n")
 if "audience=" in url:
-    answer = {"value": "github-oidc-jwt"}
+    answer = {"value": os.environ["STAND_IN_JWT"]}
 elif os.environ.get("STAND_IN_ENTRA_REFUSES"):
     json.dump({"error": "invalid_client", "error_description": "AADSTS70021: no matching federated identity record"}, open(out, "w"))
     print("curl: (22) The requested URL returned error: 400", file=sys.stderr)
     sys.exit(22)
-elif fields.get("client_assertion") == "github-oidc-jwt":
+elif fields.get("client_assertion") == os.environ["STAND_IN_JWT"]:
     answer = {"token_type": "Bearer", "access_token": "entra-access-token"}
 else:
     answer = {"error": "invalid_request"}
@@ -237,7 +269,7 @@ class Signing(unittest.TestCase):
         self.assertIn("no signature", out)
 
 
-class ArtifactSigningHook(unittest.TestCase):
+class StandIns:
     """release/hooks/artifact-signing.sh through sign.sh, as the release
     workflow runs it, with the services stood in for."""
 
@@ -250,7 +282,7 @@ class ArtifactSigningHook(unittest.TestCase):
         "ACTIONS_ID_TOKEN_REQUEST_URL": "https://actions.example/token?api-version=2.0",
         "ACTIONS_ID_TOKEN_REQUEST_TOKEN": "github-request-token",
     }
-    tokens = ("github-request-token", "github-oidc-jwt", "entra-access-token")
+    tokens = ("github-request-token", GITHUB_JWT, "entra-access-token")
 
     def setUp(self):
         self.folder = pathlib.Path(tempfile.mkdtemp())
@@ -265,7 +297,8 @@ class ArtifactSigningHook(unittest.TestCase):
         if status:
             shutil.copyfile(EXE, self.exe)
         self.env = sign_env(WINPROBE_SIGN_HOOK=str(ARTIFACT_SIGNING), STAND_IN_LOG=str(self.log),
-                            STAND_IN_SIGNER=str(HOOK), PATH=f"{bin_}:{os.environ['PATH']}")
+                            STAND_IN_SIGNER=str(HOOK), STAND_IN_JWT=GITHUB_JWT,
+                            PATH=f"{bin_}:{os.environ['PATH']}")
         for name in self.settings:
             self.env.pop(name, None)
 
@@ -281,6 +314,8 @@ class ArtifactSigningHook(unittest.TestCase):
             return []
         return [json.loads(line) for line in self.log.read_text().splitlines()]
 
+
+class ArtifactSigningHook(StandIns, unittest.TestCase):
     def test_signs_through_the_service(self):
         status, out = self.sign(**self.settings)
         self.assertEqual(status, 0, f"sign.sh with the Artifact Signing hook failed: {out}")
@@ -295,7 +330,7 @@ class ArtifactSigningHook(unittest.TestCase):
             "scope": "https://codesigning.azure.net/.default",
             "grant_type": "client_credentials",
             "client_assertion_type": "urn:ietf:params:oauth:client-assertion-type:jwt-bearer",
-            "client_assertion": "github-oidc-jwt"})
+            "client_assertion": GITHUB_JWT})
         argv = jsign["argv"]
         for option, value in (("--storetype", "TRUSTEDSIGNING"),
                               ("--keystore", "https://eus.codesigning.azure.net"),
@@ -321,6 +356,156 @@ class ArtifactSigningHook(unittest.TestCase):
         self.assertNotEqual(status, 0, f"the hook went on without an access token: {out}")
         self.assertIn("AADSTS70021", out)
         self.assertEqual([call["tool"] for call in self.calls()], ["curl", "curl"])
+        # What a federated credential's subject must match, so that a
+        # mismatch can be seen; but no part of the token beyond its claims.
+        for claim in ("iss", "aud", "sub"):
+            self.assertIn(f"claims {claim}: {CLAIMS[claim]}\n", out)
+        for part in GITHUB_JWT.split("."):
+            self.assertNotIn(part, out, "a part of the OIDC token in the hook's output")
+
+
+class PublicTrust(StandIns, unittest.TestCase):
+    """In the trust mode the release workflow sets, the service stood in for
+    by certificates and time stamps made here: what it may ship and what it
+    must not. Each refused signature lacks one thing only, and the refusal
+    names that one thing."""
+
+    faults = {"stamp": "no RFC 3161 time stamp", "usage": "lacks the Public Trust usage",
+              "root": "not at the service's root", "twin": "bears the service's root's name",
+              "links": "signatures do not verify", "imprint": "not over this signature"}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.pki_folder = pathlib.Path(tempfile.mkdtemp())
+        cls.service = StandInService(cls.pki_folder)
+        cls.stamp_url = cls.service.start()
+        cls.trust = release_trust_mode()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+        shutil.rmtree(cls.pki_folder)
+
+    def signer(self, leaf, *above, stamp=True, after=""):
+        """A stand-in for the service's signing: LEAF's key, LEAF and ABOVE
+        in the signature, a time stamp from the loopback responder; then the
+        shell command AFTER on the signed exe."""
+        path = self.folder / "service.sh"
+        stamp_option = f'-ts "{self.stamp_url}"' if stamp else ""
+        path.write_text(f"""#!/bin/sh
+set -e
+osslsigncode sign -certs "{self.service.chain(leaf, *above)}" -key "{leaf.key}" -h sha256 \\
+    -n winprobe {stamp_option} -in "$1" -out "$1.signed" >/dev/null
+cat "$1.signed" >"$1"
+{after}
+""")
+        path.chmod(0o755)
+        return path
+
+    def sign_as_release(self, signer):
+        return self.sign(STAND_IN_SIGNER=str(signer), WINPROBE_SIGN_TRUST=self.trust, **self.settings)
+
+    def assertRefusedFor(self, fault, signer):
+        status, out = self.sign_as_release(signer)
+        self.assertNotEqual(status, 0, f"a signature with {fault!r} passed as public: {out}")
+        self.assertIn(self.faults[fault], out)
+        for other in set(self.faults) - {fault}:
+            self.assertNotIn(self.faults[other], out, f"refused for {other!r} too, not {fault!r} alone")
+        code, lines, _, _ = describe(self.exe)
+        self.assertEqual((code, lines.get("trust")), (0, "test"), "describe calls it public")
+
+    def test_release_workflow_asks_for_public_trust(self):
+        self.assertEqual(self.trust, "public")
+
+    def test_service_signature_passes_and_is_described(self):
+        status, out = self.sign_as_release(self.signer(self.service.public, self.service.intermediate))
+        self.assertEqual(status, 0, f"the stand-in service's public signature was refused: {out}")
+        code, lines, stdout, err = describe(self.exe)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(list(lines), ["signed", "trust", "subject", "issuer", "timestamp"], stdout)
+        self.assertEqual(len(stdout.splitlines()), 5, stdout)
+        self.assertEqual(lines["signed"], "yes")
+        self.assertEqual(lines["trust"], "public")
+        self.assertEqual(lines["subject"], "CN=winprobe stand-in publisher, O=winprobe stand-in, C=US")
+        self.assertEqual(lines["issuer"], "CN=Stand-in ID Verified CS CA, O=Microsoft Corporation, C=US")
+        self.assertRegex(lines["timestamp"], r"^CN=Stand-in Time Stamping Authority, O=winprobe stand-in, "
+                         r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+
+    def test_signature_without_time_stamp_is_refused(self):
+        self.assertRefusedFor("stamp", self.signer(self.service.public, self.service.intermediate, stamp=False))
+        self.assertEqual(describe(self.exe)[1]["timestamp"], "none")
+
+    def test_signature_without_public_trust_usage_is_refused(self):
+        self.assertRefusedFor("usage", self.signer(self.service.no_usage, self.service.intermediate))
+
+    def test_chain_to_another_root_is_refused(self):
+        self.assertRefusedFor("root", self.signer(self.service.private_leaf, self.service.private))
+
+    def test_root_named_as_the_services_but_another_is_refused(self):
+        self.assertRefusedFor("twin", self.signer(self.service.public, self.service.intermediate,
+                                                  self.service.root))
+
+    def test_certificate_not_issued_by_its_named_issuer_is_refused(self):
+        self.assertRefusedFor("links", self.signer(self.service.forged, self.service.intermediate))
+
+    def test_time_stamp_of_other_bytes_is_refused(self):
+        # The stamp's message imprint, one bit changed: a stamp of something else.
+        flip = (f'python3 -c "import sys; sys.path.insert(0, \'{SIGN.parent}\'); import authenticode as a\n'
+                f'p = sys.argv[1]; d = bytearray(open(p, \'rb\').read())\n'
+                f'sig = a.SignedData(a.parse(a.signature_bytes(p)))\n'
+                f'i = d.find(__import__(\'hashlib\').sha256(a.encrypted_digest(sig.signer)).digest())\n'
+                f'assert i > 0; d[i] ^= 1; open(p, \'wb\').write(d)" "$1"')
+        self.assertRefusedFor("imprint", self.signer(self.service.public, self.service.intermediate,
+                                                     after=flip))
+
+    def test_throwaway_signature_is_refused(self):
+        status, out = self.sign_as_release(HOOK)
+        self.assertNotEqual(status, 0, f"the throwaway signature passed as public: {out}")
+        for fault in ("stamp", "usage", "root"):
+            self.assertIn(self.faults[fault], out)
+
+
+class Describe(unittest.TestCase):
+    """What release/sign.sh describe says of an exe, for the release notes:
+    the service-signed case is in PublicTrust."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = pathlib.Path(tempfile.mkdtemp())
+        cls.unsigned = cls.folder / "unsigned.exe"
+        if run("osslsigncode", "remove-signature", "-in", EXE, "-out", cls.unsigned)[0]:
+            shutil.copyfile(EXE, cls.unsigned)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder)
+
+    def test_unsigned(self):
+        code, _, stdout, err = describe(self.unsigned)
+        self.assertEqual((code, stdout), (0, "signed: no\n"), err)
+
+    def test_throwaway_signed_is_a_test_signature(self):
+        exe = self.folder / "throwaway.exe"
+        shutil.copyfile(self.unsigned, exe)
+        status, out = run(SIGN, "sign", exe, env=sign_env(WINPROBE_SIGN_HOOK=str(HOOK)))
+        self.assertEqual(status, 0, out)
+        self.assertIn("test signature", out)
+        code, lines, stdout, err = describe(exe)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(lines["signed"], "yes")
+        self.assertEqual(lines["trust"], "test")
+        self.assertRegex(lines["subject"], r"^CN=winprobe TEST SIGNATURE - NOT TRUSTED, OU=throwaway")
+        self.assertEqual(lines["issuer"], lines["subject"])
+        self.assertEqual(lines["timestamp"], "none")
+
+    def test_unreadable_exe_fails_and_says_why(self):
+        for name, data in (("text.exe", b"not an exe\n"), ("cut.exe", self.unsigned.read_bytes()[:200])):
+            path = self.folder / name
+            path.write_bytes(data)
+            code, _, stdout, err = describe(path)
+            self.assertNotEqual(code, 0, f"{name}: described as {stdout!r}")
+            self.assertEqual(stdout, "", f"{name}: something on stdout")
+            self.assertIn(str(path), err)
 
 
 if __name__ == "__main__":
@@ -329,4 +514,5 @@ if __name__ == "__main__":
     SIGN, EXE = pathlib.Path(sys.argv[1]).resolve(), pathlib.Path(sys.argv[2]).resolve()
     HOOK = find_hook(SIGN, "throwaway-sign.sh")
     ARTIFACT_SIGNING = find_hook(SIGN, "artifact-signing.sh")
+    WORKFLOW = find_hook(SIGN, "release.yml", ".github/workflows")
     unittest.main(argv=sys.argv[:1] + sys.argv[3:], verbosity=2)
