@@ -49,9 +49,11 @@ class Checkouts(unittest.TestCase):
         cls.work = pathlib.Path(tempfile.mkdtemp())
         cls.snapshot = cls.work / "snapshot"
         # REPO may belong to another user (the release job's workspace does),
-        # and is trusted for this one clone of it.
-        git("-c", f"safe.directory={REPO}", "-c", f"safe.directory={REPO}/.git", "clone",
-            "--quiet", "--no-local", str(REPO), str(cls.snapshot))
+        # and is trusted for this one clone of it, where git reads it: in
+        # upload-pack, which a local clone starts without the caller's -c.
+        trusted = f"git -c safe.directory={REPO} -c safe.directory={REPO}/.git upload-pack"
+        git("clone", "--quiet", "--no-local", "--upload-pack", trusted, str(REPO),
+            str(cls.snapshot))
         reference = cls.work / "full"
         git("clone", "--quiet", "--no-local", str(cls.snapshot), str(reference))
         cls.expected, out = cls.release(reference)
