@@ -30,7 +30,7 @@ WINPROBE_ARCHS=$(
         for file in mingw-*.cmake; do
             name=${file#mingw-}
             echo "${name%.cmake}"
-        done | sort | tr '\n' ' '
+        done | sort -r | tr '\n' ' ' # x86, the product, first
 )
 WINPROBE_ARCHS=${WINPROBE_ARCHS% }
 
