@@ -72,16 +72,16 @@ if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
     export WINPROBE_SIGN_PFX=$keys/signing.pfx
 fi
 if [ -n "${WINPROBE_SIGN_HOOK:-}" ]; then
+    # The notes name the hook as the repository names it.
+    route=hook:$WINPROBE_SIGN_HOOK
     # The build runs the hook from its build folder: a path in the
     # repository is taken from its root.
     hook=${WINPROBE_SIGN_HOOK%% *}
     if [[ $hook == */* && $hook != /* ]]; then
         [ -x "$hook" ] || fail "WINPROBE_SIGN_HOOK: $hook is no executable file in the repository"
-        route=hook:$WINPROBE_SIGN_HOOK
         export WINPROBE_SIGN_HOOK=$PWD/$WINPROBE_SIGN_HOOK
     fi
     sign=ON
-    route=hook:$WINPROBE_SIGN_HOOK
     echo "release: the exe is signed by WINPROBE_SIGN_HOOK ($WINPROBE_SIGN_HOOK)"
 elif [ -n "${WINPROBE_SIGN_PFX:-}" ]; then
     sign=ON
