@@ -2,6 +2,7 @@
 // a pipe or a console, real windows, and the cursor placed on them.
 #include "support/child.h"
 #include "support/cursor_session.h"
+#include "support/wine.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ testing::Environment *const s_pCursorSession = testing::AddGlobalTestEnvironment
 
 bool RunningOnWine()
 {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    return WineMajor() != 0;
 }
 
 struct Scenario {
@@ -326,8 +327,11 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
     const WindowState running = QueryWindow(hwnds[0]);
     DWORD dwError = 0;
     bool fSent = SendConsoleEvent(child.process.Id(), dwEvent, &dwError);
-    if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine()) {
-        EXPECT_FALSE(fSent) << "Wine raises Ctrl+Break now: remove this branch";
+    if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine() && WineMajor() < kWineRaisesCtrlBreak) {
+        // Wine 8.0 cannot raise it: the probe would run on, never stopped.
+        EXPECT_FALSE(fSent) << "Wine " << WineVersion()
+                            << " raises Ctrl+Break: lower kWineRaisesCtrlBreak to " << WineMajor()
+                            << " (tests/support/wine.h)";
         return;
     }
     if (!fSent && dwEvent == CTRL_CLOSE_EVENT && dwError == ERROR_NOT_SUPPORTED)
