@@ -344,7 +344,17 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
     const std::string &text = child.Text();
     const size_t cbLogical = text.size() - CountLineFeeds(text);
     if (dwEvent == CTRL_CLOSE_EVENT && RunningOnWine()) {
-        EXPECT_EQ(0u, cbLogical % 512) << "Wine sends CTRL_CLOSE_EVENT on a console close now, "
+        // Wine 8.0 and 10.0 send no close event: the probe is ended unflushed.
+        EXPECT_EQ(0u, cbLogical % 512) << "Wine " << WineVersion()
+                                       << " sends CTRL_CLOSE_EVENT on a console close now, "
+                                          "so the blocks are kept: remove this branch";
+        return;
+    }
+    if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine()) {
+        // Wine 10.0 ends the group on Ctrl+Break (status 1, seen here) without
+        // running the probe's handler, so what the buffer held is lost.
+        EXPECT_EQ(0u, cbLogical % 512) << "Wine " << WineVersion()
+                                       << " runs the console handlers on Ctrl+Break now, "
                                           "so the blocks are kept: remove this branch";
         return;
     }
