@@ -7,7 +7,8 @@
 #                32- and 64-bit Wine (both install on any x86-64 machine;
 #                prepare.sh finds out which runs), Xvfb, the script and layout
 #                checkers (ShellCheck, clang-format), clang-tidy and
-#                clang-query (the stand-in for MSVC's warnings) and openssl
+#                clang-query (the stand-in for MSVC's warnings; clang-tools is
+#                the release's default LLVM, whatever its number) and openssl
 #                (the signing test's throwaway certificate)
 #     release    what release/release.sh needs: CMake, Ninja, the 32-bit
 #                MinGW-w64 cross compiler, Python with PyYAML, git, the
@@ -19,7 +20,9 @@
 # A package index that cannot be read (a mirror in mid-sync) is fetched again
 # a few times; where it still fails, the script names it and goes on with the
 # indexes it has, preferring the release's own suite, so that packages from
-# two states of one mirror are not mixed.
+# two states of one mirror are not mixed. A package the release does not
+# offer at all is named; where the work can go on without it, the script says
+# what happens instead and goes on, otherwise it stops before installing.
 set -euo pipefail
 # shellcheck source=scripts/stop-report.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stop-report.sh"
@@ -27,9 +30,13 @@ source "$(dirname "${BASH_SOURCE[0]}")/stop-report.sh"
 release=(cmake ninja-build g++-mingw-w64-i686 python3 python3-yaml git ca-certificates
     reprotest diffoscope-minimal faketime disorderfs locales osslsigncode)
 dev=("${release[@]}" g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb
-    shellcheck clang-format clang-tidy clang-tools-16 openssl)
+    shellcheck clang-format clang-tidy clang-tools openssl)
 ci=(mmdebstrap)
 workflows=(nodejs npm)
+# What goes on without a package a release lacks.
+declare -A instead=(
+    [wine32:i386]="the 64-bit build runs under wine64 instead (scripts/prepare.sh chooses)"
+)
 
 packages=()
 [ $# -gt 0 ] || set -- dev
@@ -79,6 +86,25 @@ for attempt in 1 2 3; do
     echo "install-deps: could not read $stale; fetching again in $((attempt * 20)) s" >&2
     sleep $((attempt * 20))
 done
+
+step="looking for ${missing[*]} in the package indexes"
+release_name=$(sed -n 's/^PRETTY_NAME=//p' /etc/os-release 2>/dev/null | tr -d '"')
+offered=()
+lacking=()
+for package in "${missing[@]}"; do
+    candidate=$(apt-cache policy "$package" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+    if [ -n "$candidate" ] && [ "$candidate" != "(none)" ]; then
+        offered+=("$package")
+    elif [ -n "${instead[$package]:-}" ]; then
+        echo "install-deps: ${release_name:-this release} offers no $package; ${instead[$package]}" >&2
+    else
+        lacking+=("$package")
+    fi
+done
+[ ${#lacking[@]} -eq 0 ] ||
+    fail "${release_name:-this release} offers no ${lacking[*]}, and nothing here stands in for it"
+missing=("${offered[@]}")
+[ ${#missing[@]} -eq 0 ] && exit 0
 
 step="installing ${missing[*]}"
 install=("${apt[@]}" install -y --no-install-recommends)

@@ -21,7 +21,7 @@ need cmake cmake
 need ninja ninja-build
 need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64
 need clang-tidy clang-tidy
-need clang-query-16 clang-tools-16
+need clang-query clang-tools
 
 # Configured only: nothing is built or run, so no Wine is needed.
 step="configuring the MinGW build for its compile commands"
@@ -100,10 +100,10 @@ where="isExpansionInFileMatching(\"^$root/(src|tests|bench|demo)/\")"
 matcher="stmt($where, anyOf(ifStmt(hasCondition($cond)), whileStmt(hasCondition($cond)),
     doStmt(hasCondition($cond)), forStmt(hasCondition($cond)),
     conditionalOperator(hasCondition($cond))))"
-clang-query-16 -p "$build" "${target[@]}" -c 'set output diag' -c "match ${matcher//$'\n'/ }" \
+clang-query -p "$build" "${target[@]}" -c 'set output diag' -c "match ${matcher//$'\n'/ }" \
     "${files[@]}" >"$query_out" 2>&1 || {
     cat "$query_out" >&2
-    fail "clang-query-16 failed (above)"
+    fail "clang-query failed (above)"
 }
 if grep -q ': note: "root" binds here' "$query_out"; then
     grep ': note: "root" binds here' "$query_out" | sort -u |

@@ -2,6 +2,7 @@
 // a pipe or a console, real windows, and the cursor placed on them.
 #include "support/child.h"
 #include "support/cursor_session.h"
+#include "support/wine.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ testing::Environment *const s_pCursorSession = testing::AddGlobalTestEnvironment
 
 bool RunningOnWine()
 {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    return WineMajor() != 0;
 }
 
 struct Scenario {
@@ -326,8 +327,11 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
     const WindowState running = QueryWindow(hwnds[0]);
     DWORD dwError = 0;
     bool fSent = SendConsoleEvent(child.process.Id(), dwEvent, &dwError);
-    if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine()) {
-        EXPECT_FALSE(fSent) << "Wine raises Ctrl+Break now: remove this branch";
+    if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine() && WineMajor() < kWineRaisesCtrlBreak) {
+        // Wine 8.0 cannot raise it: the probe would run on, never stopped.
+        EXPECT_FALSE(fSent) << "Wine " << WineVersion()
+                            << " raises Ctrl+Break: lower kWineRaisesCtrlBreak to " << WineMajor()
+                            << " (tests/support/wine.h)";
         return;
     }
     if (!fSent && dwEvent == CTRL_CLOSE_EVENT && dwError == ERROR_NOT_SUPPORTED)
@@ -340,7 +344,17 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
     const std::string &text = child.Text();
     const size_t cbLogical = text.size() - CountLineFeeds(text);
     if (dwEvent == CTRL_CLOSE_EVENT && RunningOnWine()) {
-        EXPECT_EQ(0u, cbLogical % 512) << "Wine sends CTRL_CLOSE_EVENT on a console close now, "
+        // Wine 8.0 and 10.0 send no close event: the probe is ended unflushed.
+        EXPECT_EQ(0u, cbLogical % 512) << "Wine " << WineVersion()
+                                       << " sends CTRL_CLOSE_EVENT on a console close now, "
+                                          "so the blocks are kept: remove this branch";
+        return;
+    }
+    if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine()) {
+        // Wine 10.0 ends the group on Ctrl+Break (status 1, seen here) without
+        // running the probe's handler, so what the buffer held is lost.
+        EXPECT_EQ(0u, cbLogical % 512) << "Wine " << WineVersion()
+                                       << " runs the console handlers on Ctrl+Break now, "
                                           "so the blocks are kept: remove this branch";
         return;
     }

@@ -21,6 +21,13 @@ LOCKED = "E: Could not get lock /var/lib/dpkg/lock-frontend"
 STAND_INS = {
     "dpkg-query": 'if [ -e "$PLAY/installed" ]; then printf "install ok installed"; fi\n',
     "dpkg": 'echo i386\n',
+    # A release that lacks a package: apt-cache names no candidate for it.
+    "apt-cache": '''if grep -qx "$2" "$PLAY/lacks" 2>/dev/null; then
+    printf '%s:\\n  Installed: (none)\\n  Candidate: (none)\\n' "$2"
+else
+    printf '%s:\\n  Installed: (none)\\n  Candidate: 1.0-1\\n' "$2"
+fi
+''',
     "sudo": 'exec "$@"\n',
     "sleep": 'echo "$1" >>"$PLAY/slept"\n',
     "apt-get": '''for arg in "$@"; do
@@ -47,9 +54,9 @@ class InstallDeps(unittest.TestCase):
         self.addCleanup(tmp.cleanup)
         self.folder = pathlib.Path(tmp.name)
 
-    def play(self, installed=False, updates=(), install_ok=True, group="release"):
+    def play(self, installed=False, updates=(), install_ok=True, group="release", lacks=()):
         """Runs the script; updates are apt-get update's answers in turn
-        (None: it succeeds)."""
+        (None: it succeeds); lacks, the packages the release does not offer."""
         bin_dir = self.folder / "bin"
         bin_dir.mkdir()
         for name, body in STAND_INS.items():
@@ -63,6 +70,7 @@ class InstallDeps(unittest.TestCase):
                 (self.folder / f"update.{n}").write_text(answer + "\n")
         if not install_ok:
             (self.folder / "install-fails").touch()
+        (self.folder / "lacks").write_text("".join(p + "\n" for p in lacks))
         env = dict(os.environ, PATH=f"{bin_dir}:{os.environ['PATH']}", PLAY=str(self.folder))
         return subprocess.run(["bash", str(SCRIPT), group], env=env, capture_output=True,
                               text=True, timeout=60)
@@ -118,6 +126,21 @@ class InstallDeps(unittest.TestCase):
         self.assertIn("Could not get lock", done.stderr)
         self.assertIn("not on an index that could be fetched again", done.stderr)
         self.assertEqual(1, self.updates())
+        self.assertIsNone(self.install_line())
+
+    def test_a_package_the_release_lacks(self):
+        # Without 32-bit Wine the 64-bit build runs: said, and the rest installs.
+        done = self.play(updates=[None], group="dev", lacks=["wine32:i386"])
+        self.assertEqual(0, done.returncode, done.stderr)
+        self.assertIn("offers no wine32:i386; the 64-bit build runs under wine64", done.stderr)
+        installed = self.install_line().split()
+        self.assertNotIn("wine32:i386", installed)
+        self.assertIn("wine64", installed)
+        # Without anything standing in, it stops before installing anything.
+        self.folder = pathlib.Path(tempfile.mkdtemp(dir=self.folder))
+        done = self.play(updates=[None], group="dev", lacks=["wine64", "googletest"])
+        self.assertEqual(1, done.returncode, done.stderr)
+        self.assertIn("offers no googletest wine64, and nothing here stands in for it", done.stderr)
         self.assertIsNone(self.install_line())
 
     def test_an_unknown_group_is_refused_with_the_groups(self):

@@ -144,8 +144,12 @@ class WineEmulator(unittest.TestCase):
                 add_test(NAME slow COMMAND bash "{pathlib.Path(SCRIPT).resolve()}" "{loader}" slow.exe)
                 set_tests_properties(slow PROPERTIES TIMEOUT 2)
                 """))
-            subprocess.run([shutil.which("cmake"), "-S", tmp, "-B", f"{tmp}/build"],
-                           check=True, capture_output=True, timeout=60)
+            # Ninja, which install-deps.sh installs: a bare machine has no make
+            # for CMake's default generator.
+            configured = subprocess.run([shutil.which("cmake"), "-G", "Ninja", "-S", tmp,
+                                         "-B", f"{tmp}/build"],
+                                        capture_output=True, text=True, timeout=60)
+            self.assertEqual(0, configured.returncode, configured.stdout + configured.stderr)
             done = subprocess.run([ctest, "--output-on-failure"], cwd=f"{tmp}/build",
                                   capture_output=True, text=True, timeout=60)
         self.assertIn("Timeout", done.stdout)
