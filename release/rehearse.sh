@@ -14,14 +14,22 @@
 # release's own tests run there too (release.sh runs them), among them the
 # signing test with the osslsigncode the job installs (Debian 12's) and
 # PKCS#12 files made by Debian 12's OpenSSL 3.
-#   release/rehearse.sh [DIST]
+#   release/rehearse.sh [--unsigned] [DIST]
 # DIST (build/rehearsal) receives what the job would publish, its notes
-# among it, which must call the throwaway signature a test signature.
+# among it, which must call the throwaway signature a test signature; with
+# --unsigned nothing signs, as in a repository with no signing set up, and
+# the notes must say the release is unsigned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+sign_hook=release/hooks/throwaway-sign.sh
+if [ "${1:-}" = --unsigned ]; then
+    sign_hook=
+    shift
+fi
 dist=${1:-build/rehearsal}
 
 source scripts/stop-report.sh
+source scripts/fresh-debian.sh
 root=
 remove_root() {
     [ -z "$root" ] || rm -rf "$root"
@@ -39,14 +47,7 @@ scripts/install-deps.sh ci
 
 step="making a minimal Debian 12 root"
 root=$(mktemp -d)
-# The container's sources; the mirror's own apt settings (a snapshot that
-# needs no Valid-Until, say) as this machine's apt has them.
-mmdebstrap --quiet --variant=minbase --include=git,ca-certificates \
-    --aptopt="$(apt-config dump Acquire::Check-Valid-Until)" \
-    bookworm "$root" \
-    "deb http://deb.debian.org/debian bookworm main" \
-    "deb http://deb.debian.org/debian bookworm-updates main" \
-    "deb http://deb.debian.org/debian-security bookworm-security main"
+fresh_debian_make "$root" bookworm
 
 step="cloning $commit one commit deep"
 workspace=/__w/winprobe/winprobe
@@ -55,27 +56,20 @@ git -C "$root$workspace" -c advice.detachedHead=false checkout --quiet "$commit"
 # The runner's user owns the workspace; the job's steps run as root.
 chown -R 1001:1001 "$root$workspace"
 
-step="running release/release.sh, signed, in the root"
-# Its own mount and process namespaces: the mounts and every process it
-# started go when it ends.
-# shellcheck disable=SC2016 # expanded by the inner shell
-unshare --mount --pid --fork --propagation private bash -euc '
-    root=$1 workspace=$2
-    mount --rbind /dev "$root/dev"
-    mount -t proc proc "$root/proc"
-    mount -t sysfs sysfs "$root/sys"
-    mount -t tmpfs tmpfs "$root/tmp"
-    exec chroot "$root" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        HOME=/root LANG=C.UTF-8 GITHUB_ACTIONS=true GITHUB_WORKSPACE="$workspace" \
-        WINPROBE_REPOSITORY_URL=https://github.com/rehearsal/winprobe \
-        WINPROBE_SIGN_HOOK=release/hooks/throwaway-sign.sh \
-        bash -c "cd \"$workspace\" && release/release.sh"
-' rehearsal "$root" "$workspace"
+step="running release/release.sh${sign_hook:+, signed,} in the root"
+fresh_debian_run "$root" GITHUB_ACTIONS=true GITHUB_WORKSPACE="$workspace" \
+    WINPROBE_REPOSITORY_URL=https://github.com/rehearsal/winprobe \
+    WINPROBE_SIGN_HOOK="$sign_hook" -- "cd $workspace && release/release.sh"
 
 step="keeping what it would publish in $dist"
 rm -rf "$dist"
 mkdir -p "$dist"
 cp -r "$root$workspace/dist/." "$dist/"
-grep -q '^\*\*Test signature, not trusted by Windows\.\*\*' "$dist/notes.md" ||
-    fail "$dist/notes.md does not call the throwaway signature a test signature"
-echo "rehearse: the release job passed on $commit, signed, in a bare Debian 12 root; its files are in $dist"
+if [ -n "$sign_hook" ]; then
+    grep -q '^\*\*Test signature, not trusted by Windows\.\*\*' "$dist/notes.md" ||
+        fail "$dist/notes.md does not call the throwaway signature a test signature"
+else
+    grep -q '^\*\*Unsigned\.\*\*' "$dist/notes.md" ||
+        fail "$dist/notes.md does not say that the release is unsigned"
+fi
+echo "rehearse: the release job passed on $commit, ${sign_hook:+signed, }in a bare Debian 12 root; its files are in $dist"

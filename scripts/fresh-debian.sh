@@ -9,7 +9,7 @@
 #   scripts/fresh-debian.sh SUITE [COMMAND...]     SUITE: bookworm, trixie
 # Sourced, it only defines fresh_debian_make ROOT SUITE [PACKAGES] and
 # fresh_debian_run ROOT [VAR=VALUE...] -- COMMAND, which release/rehearse.sh's
-# bare root could share.
+# Debian 12 root shares.
 set -euo pipefail
 
 # A minimal root of SUITE in the folder ROOT, with PACKAGES (comma-separated)
