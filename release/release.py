@@ -297,15 +297,33 @@ def describe_signature(description, route):
     sys.exit(f"release.py: sign.sh describe gave trust {said['trust']!r}")
 
 
+def rebuild_check(description, names, digest):
+    """The notes' last command: what shows that the rebuild is the release.
+    A rebuild is unsigned, so a signed release's zip cannot match it; its
+    exe, with the signature removed, must."""
+    if "signed: yes" not in description.splitlines():
+        return f"sha256sum build/release/{names['WINPROBE_ZIP']}    # {digest}"
+    return "\n".join([
+        "# The release's exe is signed and the rebuilt one is not: once its",
+        "# signature is removed, it must be the rebuilt exe byte for byte.",
+        f"# With {names['WINPROBE_ZIP']} downloaded into this folder:",
+        f"python3 -m zipfile -e {names['WINPROBE_ZIP']} published",
+        f"release/sign.sh same published/{names['WINPROBE_PACKAGE_NAME']}/winprobe.exe "
+        "build/release/bin/winprobe.exe",
+    ])
+
+
 def notes(args):
     names = read_names(args.names)
     build = pathlib.Path(args.build_dir)
     values = release_values(names, build / names["WINPROBE_ZIP"])
     asset_url = download_url(names).rsplit("/", 1)[0]
     winget = winget_names(names)
+    description = args.signature.read_text()
     values.update({
         "COMMIT": args.commit,
-        "SIGNATURE": describe_signature(args.signature.read_text(), args.route),
+        "SIGNATURE": describe_signature(description, args.route),
+        "REBUILD_CHECK": rebuild_check(description, names, values["SHA256"]),
         "ASSET_URL": asset_url,
         "SCOOP_MANIFEST": SCOOP_FILE,
         "WINGET_FILES": ", ".join(f"`{name}`" for name in winget),

@@ -140,6 +140,19 @@ class Notes(unittest.TestCase):
                       f"{NAMES['WINPROBE_REPOSITORY_URL']}.git", text)
         self.assertIn(f"sha256sum build/release/{zip_name}    # {digest}", text)
 
+    def test_signed_release_is_compared_without_its_signature(self):
+        # A rebuild is unsigned: the signed release's zip cannot match it,
+        # so its notes must not promise that it does.
+        zip_name = NAMES["WINPROBE_ZIP"]
+        for description, route in [(TEST_SIGNED, f"hook:{THROWAWAY}"),
+                                   (SERVICE_SIGNED, f"hook:{SERVICE}")]:
+            with self.subTest(route=route):
+                text = self.notes(description, route)
+                self.assertNotIn(f"sha256sum build/release/{zip_name}", text)
+                self.assertIn(f"python3 -m zipfile -e {zip_name} published", text)
+                self.assertIn(f"release/sign.sh same published/{NAMES['WINPROBE_PACKAGE_NAME']}"
+                              "/winprobe.exe build/release/bin/winprobe.exe", text)
+
     def test_placeholder_left_is_refused(self):
         with tempfile.TemporaryDirectory() as temp:
             planted = pathlib.Path(temp) / "release.env"
