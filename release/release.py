@@ -327,8 +327,11 @@ def notes(args):
         "ASSET_URL": asset_url,
         "SCOOP_MANIFEST": SCOOP_FILE,
         "WINGET_FILES": ", ".join(f"`{name}`" for name in winget),
-        "WINGET_DOWNLOADS": "\n".join(f"Invoke-WebRequest {asset_url}/{name} -OutFile {name}"
-                                      for name in winget),
+        # Without -UseBasicParsing, Windows PowerShell 5.1 stops each download
+        # at a security prompt (its December 2025 update); 7 accepts and ignores it.
+        "WINGET_DOWNLOADS": "\n".join(
+            f"Invoke-WebRequest {asset_url}/{name} -OutFile {name} -UseBasicParsing"
+            for name in winget),
     })
     text = fill(args.template.read_text(), values, args.template.name)
     left = sorted(set(LEFT_OVER.findall(text)))

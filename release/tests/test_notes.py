@@ -128,6 +128,12 @@ class Notes(unittest.TestCase):
         for name in ("", ".installer", ".locale.en-US"):
             manifest = f"{NAMES['WINPROBE_PACKAGE_ID']}{name}.yaml"
             self.assertIn(f"Invoke-WebRequest {assets}/{manifest} -OutFile {manifest}", text)
+        # Windows PowerShell 5.1, updated since December 2025, stops an
+        # Invoke-WebRequest without -UseBasicParsing at a security prompt.
+        downloads = [line for line in text.splitlines() if line.startswith("Invoke-WebRequest ")]
+        self.assertEqual(3, len(downloads), text)
+        for line in downloads:
+            self.assertTrue(line.endswith(" -UseBasicParsing"), line)
         enable = text.index("winget settings --enable LocalManifestFiles")
         install = text.index("winget install --manifest .")
         self.assertLess(enable, install)
