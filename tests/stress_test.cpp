@@ -389,6 +389,7 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
         ASSERT_TRUE(OutputCame(probe, "first 512-byte write", 20000,
                                [](const std::string &t) { return !t.empty(); }));
         probe.Stop();
+        EXPECT_TRUE(CursorStillAt(kpt)) << "the probe reports the window at the cursor";
         EXPECT_EQ("", StreamMismatch(probe.Text(), hwndExpected, before, QueryWindow(hwndExpected),
                                      0, true));
     };

@@ -19,9 +19,20 @@ inline testing::AssertionResult CursorPlaced(POINT pt)
     BOOL fRead = GetCursorPos(&ptNow);
     return testing::AssertionFailure()
            << "the cursor is at (" << ptNow.x << ", " << ptNow.y
-           << ") ten seconds after SetCursorPos(" << pt.x << ", " << pt.y << ")"
+           << ") twelve seconds after SetCursorPos(" << pt.x << ", " << pt.y << ")"
            << (fRead ? "" : ", or unread: GetCursorPos fails, error ")
            << (fRead ? "" : std::to_string(GetLastError()));
+}
+
+// After a run whose block names a window that is not at pt: whether the
+// cursor is still at pt, or, as the probe read it then, somewhere else.
+inline testing::AssertionResult CursorStillAt(POINT pt)
+{
+    POINT ptNow = {};
+    if (GetCursorPos(&ptNow) && ptNow.x == pt.x && ptNow.y == pt.y)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the cursor left (" << pt.x << ", " << pt.y << ") for ("
+                                       << ptNow.x << ", " << ptNow.y << ")";
 }
 
 struct CursorSession : testing::Environment {

@@ -84,8 +84,8 @@ class TestWindows
 
 void PumpMessages(DWORD dwMilliseconds);
 
-// Moves the cursor and waits, up to ten seconds, until GetCursorPos reads
-// back the point.
+// Moves the cursor and waits, up to twelve seconds, until GetCursorPos reads
+// back the point as any other process reads it.
 bool PlaceCursor(POINT pt);
 
 // Every top-level window whose rectangle holds pt, in enumeration order, or
