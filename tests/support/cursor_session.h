@@ -80,3 +80,25 @@ testing::AssertionResult OutputCame(ProbeChild &child, const char *pszWhat, DWOR
            << "; it printed:\n"
            << child.Text();
 }
+
+// Waits derived from the probe's pace: Wine may take seconds to start it on a
+// busy machine, then it prints a block a second, which a busy machine may
+// stretch to two.
+constexpr DWORD kdwProbeStartAllowed = 10000;
+constexpr DWORD kdwCycleAllowed = 2000;
+// For cBlocks blocks more, the probe's start included.
+inline DWORD BlocksWait(size_t cBlocks)
+{
+    return kdwProbeStartAllowed + (DWORD)cBlocks * kdwCycleAllowed;
+}
+
+// Until the first piece reaches a file or pipe: a larger buffer than
+// kcbOutputPiece fails here, saying so, rather than outlasting the test.
+inline testing::AssertionResult FirstPieceCame(ProbeChild &child)
+{
+    const size_t cBlocks = BlocksToFillPiece();
+    const std::string what = "first " + std::to_string(kcbOutputPiece) + "-byte write (due by " +
+                             std::to_string(cBlocks) + " blocks of the shortest kind)";
+    return OutputCame(child, what.c_str(), BlocksWait(cBlocks),
+                      [](const std::string &t) { return !t.empty(); });
+}

@@ -184,3 +184,8 @@ std::vector<std::string> SplitBlocks(const std::string &text)
     }
     return blocks;
 }
+
+size_t BlocksToFillPiece()
+{
+    return kcbOutputPiece / LogicalSize(ExpectedBlockOf(NULL, WindowState{}, 0)) + 1;
+}
