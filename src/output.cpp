@@ -14,8 +14,10 @@ static char s_achStdoutBlock[512];
 
 // Runs on a thread of its own when Ctrl+C, Ctrl+Break or closing the console
 // stops the process: the lines finished so far reach the file or pipe, and
-// FALSE lets the default handler end the process as before. fflush takes the
-// stream's lock, so a line the main thread is writing goes out whole.
+// FALSE passes the event on to the default handler, which ends the process
+// with the status a stopped console program has, so scripts see the stop.
+// fflush takes the stream's lock, so a line the main thread is writing goes
+// out whole.
 static BOOL WINAPI FlushOnConsoleStop(DWORD dwCtrlType)
 {
     (void)dwCtrlType;

@@ -101,14 +101,13 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     if (s.sink == SinkConsole) {
         DWORD dwFirst = 0;
         ASSERT_TRUE(OutputCame(
-            child, "first line", 20000, [](const std::string &t) { return !t.empty(); }, &dwFirst));
+            child, "first line", BlocksWait(1), [](const std::string &t) { return !t.empty(); },
+            &dwFirst));
         EXPECT_GE(dwFirst + 50, 1000u) << "the first block waits one second";
-        ASSERT_TRUE(OutputCame(child, "four blocks", 20000,
+        ASSERT_TRUE(OutputCame(child, "four blocks", BlocksWait(4),
                                [](const std::string &t) { return SplitBlocks(t).size() > 3; }));
     } else {
-        ASSERT_TRUE(OutputCame(child, "first 512-byte write", 20000, [](const std::string &t) {
-            return t.size() - CountLineFeeds(t) >= 512;
-        }));
+        ASSERT_TRUE(FirstPieceCame(child));
     }
     child.Stop();
     const WindowState after = QueryWindow(hwndExpected);
@@ -119,8 +118,8 @@ TEST_P(ProbeScenario, PrintsWhatThePlatformReports)
     EXPECT_EQ("", StreamMismatch(text, hwndExpected, before, after, 0, true));
     EXPECT_PRED_FORMAT2(testing::IsSubstring, s.mustShow, text);
     if (s.sink != SinkConsole) {
-        EXPECT_EQ(0u, (text.size() - CountLineFeeds(text)) % 512)
-            << "a file or pipe gets whole 512-byte blocks";
+        EXPECT_EQ(0u, LogicalSize(text) % kcbOutputPiece)
+            << "a file or pipe gets whole " << kcbOutputPiece << "-byte pieces";
     }
 }
 
@@ -147,8 +146,8 @@ TEST(ProbeNothingUnderTheCursor, PrintsNothingToAConsole)
     ASSERT_TRUE(child.Start());
     // Block 0's last line came after the latest look that did not see it.
     DWORD dwLook = GetTickCount(), dwUnseen = dwLook;
-    ASSERT_TRUE(OutputCame(child, "block 0", 20000, [&](const std::string &t) {
-        const bool fSeen = CountLineFeeds(t) >= 12;
+    ASSERT_TRUE(OutputCame(child, "block 0", BlocksWait(1), [&](const std::string &t) {
+        const bool fSeen = CountBlocks(t) >= 1;
         if (!fSeen)
             dwUnseen = dwLook;
         dwLook = GetTickCount();
@@ -161,8 +160,8 @@ TEST(ProbeNothingUnderTheCursor, PrintsNothingToAConsole)
     // Its next cursor reading follows block 0 at once; half a second is ample.
     PumpMessages(500);
     ASSERT_TRUE(CursorPlaced(ptOther));
-    ASSERT_TRUE(OutputCame(child, "block 1, over the other window", 20000,
-                           [](const std::string &t) { return CountLineFeeds(t) >= 24; }));
+    ASSERT_TRUE(OutputCame(child, "block 1, over the other window", BlocksWait(1),
+                           [](const std::string &t) { return CountBlocks(t) >= 2; }));
     child.Stop();
     const WindowState after = QueryWindow(hwnds[1]);
 
@@ -271,19 +270,19 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
     ASSERT_EQ(hwnds[1], WindowAt(ptTo)) << Describe(WindowAt(ptTo));
     const WindowState before[] = {QueryWindow(hwnds[0]), QueryWindow(hwnds[1])};
     ASSERT_TRUE(child.Start());
-    // Twelve line feeds to a block; a console shows each line at once.
-    ASSERT_TRUE(OutputCame(child, "block 0", 20000,
-                           [](const std::string &t) { return CountLineFeeds(t) >= 12; }));
+    // A console shows each line at once.
+    ASSERT_TRUE(OutputCame(child, "block 0", BlocksWait(1),
+                           [](const std::string &t) { return CountBlocks(t) >= 1; }));
     // Block nBefore's position was read as block nBefore - 1 ended; the move
     // begins well inside the sleep after it. Block nAfter + 1's is read after
     // the move, which ended before block nAfter did.
-    const int nBefore = (int)CountLineFeeds(child.Text()) / 12;
+    const int nBefore = (int)CountBlocks(child.Text());
     PumpMessages(300);
     ASSERT_TRUE(CursorPlaced(ptTo));
-    const int nAfter = (int)CountLineFeeds(child.reader.Collect()) / 12;
-    ASSERT_TRUE(OutputCame(child, "block after the move's", 20000, [nAfter](const std::string &t) {
-        return (int)CountLineFeeds(t) >= 12 * (nAfter + 2);
-    }));
+    const int nAfter = (int)CountBlocks(child.reader.Collect());
+    ASSERT_TRUE(
+        OutputCame(child, "block after the move's", BlocksWait(2),
+                   [nAfter](const std::string &t) { return (int)CountBlocks(t) >= nAfter + 2; }));
     child.Stop();
     const WindowState after[] = {QueryWindow(hwnds[0]), QueryWindow(hwnds[1])};
 
@@ -295,8 +294,9 @@ TEST(ProbeTiming, ReportsThePositionSampledBeforeTheSleep)
         << "sampled after it";
 }
 
-// Ctrl+C and Ctrl+Break end the probe as before, but the blocks it finished
-// reach the file first.
+// Ctrl+C and Ctrl+Break still end the probe through the default handler, as
+// they end any console program, but the blocks it finished reach the file
+// first.
 class ProbeStop : public testing::TestWithParam<DWORD>
 {
 };
@@ -319,8 +319,7 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
     ASSERT_TRUE(child.Start(dwFlags));
     // The first 512-byte write ends inside a block, and the rest of that
     // block stays in the buffer until the next write, seconds later.
-    ASSERT_TRUE(OutputCame(child, "first 512-byte write", 20000,
-                           [](const std::string &t) { return !t.empty(); }));
+    ASSERT_TRUE(FirstPieceCame(child));
 
     ASSERT_EQ(hwnds[0], WindowAt(pt)) << "in the way: " << Describe(WindowAt(pt));
     // The neighbours again while the probe and its console still run.
@@ -342,24 +341,26 @@ TEST_P(ProbeStop, LeavesEveryFinishedBlockInTheFile)
         << "the default handling still ends the process";
     child.Stop();
     const std::string &text = child.Text();
-    const size_t cbLogical = text.size() - CountLineFeeds(text);
+    const size_t cbLogical = LogicalSize(text);
     if (dwEvent == CTRL_CLOSE_EVENT && RunningOnWine()) {
         // Wine 8.0 and 10.0 send no close event: the probe is ended unflushed.
-        EXPECT_EQ(0u, cbLogical % 512) << "Wine " << WineVersion()
-                                       << " sends CTRL_CLOSE_EVENT on a console close now, "
-                                          "so the blocks are kept: remove this branch";
+        EXPECT_EQ(0u, cbLogical % kcbOutputPiece)
+            << "Wine " << WineVersion()
+            << " sends CTRL_CLOSE_EVENT on a console close now, "
+               "so the blocks are kept: remove this branch";
         return;
     }
     if (dwEvent == CTRL_BREAK_EVENT && RunningOnWine()) {
         // Wine 10.0 ends the group on Ctrl+Break (status 1, seen here) without
         // running the probe's handler, so what the buffer held is lost.
-        EXPECT_EQ(0u, cbLogical % 512) << "Wine " << WineVersion()
-                                       << " runs the console handlers on Ctrl+Break now, "
-                                          "so the blocks are kept: remove this branch";
+        EXPECT_EQ(0u, cbLogical % kcbOutputPiece)
+            << "Wine " << WineVersion()
+            << " runs the console handlers on Ctrl+Break now, "
+               "so the blocks are kept: remove this branch";
         return;
     }
 
-    EXPECT_NE(0u, cbLogical % 512) << "what the buffer held reached the file";
+    EXPECT_NE(0u, cbLogical % kcbOutputPiece) << "what the buffer held reached the file";
     EXPECT_EQ("", StreamMismatch(text, hwnds[0], before, running, 0, false)) << "whole blocks only";
 }
 

@@ -18,9 +18,9 @@ std::string TranslatedPrefix(const std::string &text, size_t cbLogical)
     return text.substr(0, ich);
 }
 
-// What reaches the sink before anything flushes: nothing until the 512-byte
-// block fills, then exactly that block, for a file or a pipe; every line at
-// once for a console.
+// What reaches the sink before anything flushes: nothing until a piece of
+// kcbOutputPiece bytes fills, then exactly that piece, for a file or a pipe;
+// every line at once for a console.
 class StdoutBuffering : public testing::TestWithParam<Sink>
 {
 };
@@ -30,7 +30,7 @@ TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
     StdoutCapture capture(GetParam());
     std::string printed;
     std::vector<std::pair<std::string, std::string>> steps;
-    for (int n = 0; printed.size() - CountLineFeeds(printed) < 700; ++n) {
+    for (int n = 0; LogicalSize(printed) < kcbOutputPiece + kcbOutputPiece / 2; ++n) {
         PrintLine("line %d of the report: %s\n", n, "%d");
         printed += "line " + std::to_string(n) + " of the report: %d\r\n";
         steps.push_back({printed, capture.Reader().Collect()});
@@ -40,13 +40,13 @@ TEST_P(StdoutBuffering, FollowsWhatStdoutIs)
 
     for (const auto &step : steps) {
         const std::string &sofar = step.first, &seen = step.second;
-        size_t cbLogical = sofar.size() - CountLineFeeds(sofar);
+        size_t cbLogical = LogicalSize(sofar);
         if (GetParam() == SinkConsole)
             EXPECT_EQ(sofar, seen) << "a console shows every line at once";
-        else if (cbLogical < 512)
+        else if (cbLogical < kcbOutputPiece)
             EXPECT_EQ("", seen) << cbLogical << " bytes are still in the block";
         else
-            EXPECT_EQ(TranslatedPrefix(sofar, 512), seen) << "one whole block";
+            EXPECT_EQ(TranslatedPrefix(sofar, kcbOutputPiece), seen) << "one whole piece";
     }
 }
 

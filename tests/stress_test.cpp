@@ -319,8 +319,7 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
     TestWindows piped({{"WinprobePiped", "piped", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
     ASSERT_TRUE(CursorPlaced(kpt));
     ASSERT_TRUE(probe.Start());
-    ASSERT_TRUE(OutputCame(probe, "first 512-byte write", 20000,
-                           [](const std::string &t) { return !t.empty(); }));
+    ASSERT_TRUE(FirstPieceCame(probe));
 
     // Milliseconds of CPU, or -1 where no thread of the probe could be read.
     auto cpuOverTenCycles = [&probe] {
@@ -354,9 +353,9 @@ TEST(Footprint, NothingGrowsCycleByCycle)
     std::vector<Footprint> fps;
     for (size_t cBlocks : {2, 12, 22}) {
         const std::string when = "after block " + std::to_string(cBlocks - 1);
-        ASSERT_TRUE(OutputCame(probe, when.c_str(), 30000, [cBlocks](const std::string &t) {
-            return CountLineFeeds(t) >= 12 * cBlocks;
-        }));
+        ASSERT_TRUE(
+            OutputCame(probe, when.c_str(), BlocksWait(cBlocks),
+                       [cBlocks](const std::string &t) { return CountBlocks(t) >= cBlocks; }));
         fps.push_back(FootprintOf(probe.process.Handle()));
         PrintFootprint(when.c_str(), fps.back());
     }
@@ -386,9 +385,9 @@ TEST(Scale, FindsTheRightWindowAmongThousands)
         const WindowState before = QueryWindow(hwndExpected);
         ProbeChild probe(SinkFile);
         ASSERT_TRUE(probe.Start());
-        ASSERT_TRUE(OutputCame(probe, "first 512-byte write", 20000,
-                               [](const std::string &t) { return !t.empty(); }));
+        ASSERT_TRUE(FirstPieceCame(probe));
         probe.Stop();
+        EXPECT_TRUE(CursorStillAt(kpt)) << "the probe reports the window at the cursor";
         EXPECT_EQ("", StreamMismatch(probe.Text(), hwndExpected, before, QueryWindow(hwndExpected),
                                      0, true));
     };

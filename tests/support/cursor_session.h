@@ -19,9 +19,20 @@ inline testing::AssertionResult CursorPlaced(POINT pt)
     BOOL fRead = GetCursorPos(&ptNow);
     return testing::AssertionFailure()
            << "the cursor is at (" << ptNow.x << ", " << ptNow.y
-           << ") ten seconds after SetCursorPos(" << pt.x << ", " << pt.y << ")"
+           << ") twelve seconds after SetCursorPos(" << pt.x << ", " << pt.y << ")"
            << (fRead ? "" : ", or unread: GetCursorPos fails, error ")
            << (fRead ? "" : std::to_string(GetLastError()));
+}
+
+// After a run whose block names a window that is not at pt: whether the
+// cursor is still at pt, or, as the probe read it then, somewhere else.
+inline testing::AssertionResult CursorStillAt(POINT pt)
+{
+    POINT ptNow = {};
+    if (GetCursorPos(&ptNow) && ptNow.x == pt.x && ptNow.y == pt.y)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the cursor left (" << pt.x << ", " << pt.y << ") for ("
+                                       << ptNow.x << ", " << ptNow.y << ")";
 }
 
 struct CursorSession : testing::Environment {
@@ -68,4 +79,26 @@ testing::AssertionResult OutputCame(ProbeChild &child, const char *pszWhat, DWOR
            << (dwExit == WAIT_TIMEOUT ? "runs" : "ended, status " + std::to_string(dwExit))
            << "; it printed:\n"
            << child.Text();
+}
+
+// Waits derived from the probe's pace: Wine may take seconds to start it on a
+// busy machine, then it prints a block a second, which a busy machine may
+// stretch to two.
+constexpr DWORD kdwProbeStartAllowed = 10000;
+constexpr DWORD kdwCycleAllowed = 2000;
+// For cBlocks blocks more, the probe's start included.
+inline DWORD BlocksWait(size_t cBlocks)
+{
+    return kdwProbeStartAllowed + (DWORD)cBlocks * kdwCycleAllowed;
+}
+
+// Until the first piece reaches a file or pipe: a larger buffer than
+// kcbOutputPiece fails here, saying so, rather than outlasting the test.
+inline testing::AssertionResult FirstPieceCame(ProbeChild &child)
+{
+    const size_t cBlocks = BlocksToFillPiece();
+    const std::string what = "first " + std::to_string(kcbOutputPiece) + "-byte write (due by " +
+                             std::to_string(cBlocks) + " blocks of the shortest kind)";
+    return OutputCame(child, what.c_str(), BlocksWait(cBlocks),
+                      [](const std::string &t) { return !t.empty(); });
 }

@@ -84,8 +84,8 @@ class TestWindows
 
 void PumpMessages(DWORD dwMilliseconds);
 
-// Moves the cursor and waits, up to ten seconds, until GetCursorPos reads
-// back the point.
+// Moves the cursor and waits, up to twelve seconds, until GetCursorPos reads
+// back the point as any other process reads it.
 bool PlaceCursor(POINT pt);
 
 // Every top-level window whose rectangle holds pt, in enumeration order, or
@@ -124,9 +124,29 @@ std::string ExpectedBlockOf(HWND hwnd, const WindowState &ws, int nBlock);
 std::string StreamMismatch(const std::string &text, HWND hwnd, const WindowState &before,
                            const WindowState &after, int nFirst, bool fCut);
 
+// The shape of the output every test holds the probe to, named here and
+// nowhere else: a block of this many lines (ExpectedBlockOf writes them), and
+// a file or pipe that receives the output in pieces of this many bytes, the
+// stream's buffer, counted as written, before each LF becomes CR LF.
+constexpr size_t kcLinesPerBlock = 12;
+constexpr size_t kcbOutputPiece = 512;
+
 // The blocks in a report, each beginning with its separator line.
 std::vector<std::string> SplitBlocks(const std::string &text);
 inline size_t CountLineFeeds(const std::string &text)
 {
     return (size_t)std::count(text.begin(), text.end(), '\n');
 }
+// Blocks finished in text that holds no title with a line feed (a console's).
+inline size_t CountBlocks(const std::string &text)
+{
+    return CountLineFeeds(text) / kcLinesPerBlock;
+}
+// Bytes of text as the probe wrote them, before CR LF translation.
+inline size_t LogicalSize(const std::string &text)
+{
+    return text.size() - CountLineFeeds(text);
+}
+// The most blocks the probe prints before its first piece goes out: that
+// many of the shortest block there is (empty texts, one-digit numbers).
+size_t BlocksToFillPiece();
