@@ -2,20 +2,21 @@
 # Installs what winprobe needs on Debian or Ubuntu, and does nothing when all
 # of it is there. The one place that installs packages.
 #   scripts/install-deps.sh [GROUP...]
-#     dev        (the default) what the README's commands need: release's
-#                packages, the x86-64 cross compiler, GoogleTest's source,
-#                32- and 64-bit Wine (both install on any x86-64 machine;
-#                prepare.sh finds out which runs), Xvfb, the script and layout
-#                checkers (ShellCheck, clang-format), clang-tidy and
-#                clang-query (the stand-in for MSVC's warnings; clang-tools is
-#                the release's default LLVM, whatever its number) and openssl
-#                (the signing test's throwaway certificate)
+#     dev        (the default) what the README's commands need: CMake,
+#                Ninja, both MinGW-w64 cross compilers, Python, git,
+#                GoogleTest's source, 32- and 64-bit Wine (both install on any
+#                x86-64 machine; prepare.sh finds out which runs) and Xvfb
+#     lint       the checkers .ci/run runs before the suite: ShellCheck,
+#                clang-format, and clang-tidy and clang-query (the stand-in
+#                for MSVC's warnings; clang-tools is the release's default
+#                LLVM, whatever its number)
 #     release    what release/release.sh needs: CMake, Ninja, the 32-bit
 #                MinGW-w64 cross compiler, Python with PyYAML, git, the
 #                reproducibility check's reprotest, diffoscope, faketime,
-#                disorderfs and locales, and osslsigncode for signing
-#     ci         .ci/run's own: mmdebstrap, for the release rehearsal in a bare
-#                Debian root
+#                disorderfs and locales, osslsigncode for signing and openssl
+#                (the signing test's certificates)
+#     ci         .ci/run's own: mmdebstrap, for the bare Debian roots of the
+#                release rehearsal and the Debian 13 run
 #     workflows  Node.js and npm, for scripts/lint-workflows.sh
 # A package index that cannot be read (a mirror in mid-sync) is fetched again
 # a few times; where it still fails, the script names it and goes on with the
@@ -27,10 +28,11 @@ set -euo pipefail
 # shellcheck source=scripts/stop-report.sh
 source "$(dirname "${BASH_SOURCE[0]}")/stop-report.sh"
 
-release=(cmake ninja-build g++-mingw-w64-i686 python3 python3-yaml git ca-certificates
-    reprotest diffoscope-minimal faketime disorderfs locales osslsigncode)
-dev=("${release[@]}" g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb
-    shellcheck clang-format clang-tidy clang-tools openssl)
+build=(cmake ninja-build g++-mingw-w64-i686 python3 git ca-certificates)
+release=("${build[@]}" python3-yaml reprotest diffoscope-minimal faketime disorderfs locales
+    osslsigncode openssl)
+dev=("${build[@]}" g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb)
+lint=(shellcheck clang-format clang-tidy clang-tools)
 ci=(mmdebstrap)
 workflows=(nodejs npm)
 # What goes on without a package a release lacks.
@@ -44,9 +46,10 @@ for group in "$@"; do
     case $group in
     release) packages+=("${release[@]}") ;;
     dev) packages+=("${dev[@]}") ;;
+    lint) packages+=("${lint[@]}") ;;
     ci) packages+=("${ci[@]}") ;;
     workflows) packages+=("${workflows[@]}") ;;
-    *) fail "no group '$group'; the groups are dev, release, ci and workflows" ;;
+    *) fail "no group '$group'; the groups are dev, lint, release, ci and workflows" ;;
     esac
 done
 

@@ -12,10 +12,11 @@ source scripts/stop-report.sh
 root=$PWD
 build=build/msvc-warnings
 
-# Each tool and the package of install-deps.sh's dev group that has it.
+# Each tool and the package that has it, in install-deps.sh's dev and lint
+# groups (the configure below needs GoogleTest too).
 need() {
     command -v "$1" >/dev/null ||
-        fail "$1 is missing: scripts/install-deps.sh installs it (Debian's $2)"
+        fail "$1 is missing: scripts/install-deps.sh dev lint installs it (Debian's $2)"
 }
 need cmake cmake
 need ninja ninja-build

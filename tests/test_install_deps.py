@@ -146,7 +146,7 @@ class InstallDeps(unittest.TestCase):
     def test_an_unknown_group_is_refused_with_the_groups(self):
         done = self.play(group="everything")
         self.assertEqual(1, done.returncode, done.stderr)
-        self.assertIn("no group 'everything'; the groups are dev, release, ci and workflows",
+        self.assertIn("no group 'everything'; the groups are dev, lint, release, ci and workflows",
                       done.stderr)
         self.assertEqual(0, self.updates())
 
