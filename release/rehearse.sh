@@ -30,29 +30,9 @@ dist=${1:-build/rehearsal}
 
 source scripts/stop-report.sh
 source scripts/fresh-debian.sh
-root=
-remove_root() {
-    [ -z "$root" ] || rm -rf "$root"
-}
-stop_at_exit remove_root
-
-step="checking that it may"
-[ "$(id -u)" = 0 ] || fail "needs root, for mmdebstrap and chroot"
-commit=$(git rev-parse HEAD)
-[ -z "$(git status --porcelain --untracked-files=no)" ] ||
-    echo "rehearse: uncommitted changes are not rehearsed; $commit is" >&2
-
-step="installing mmdebstrap"
-scripts/install-deps.sh ci
-
-step="making a minimal Debian 12 root"
-root=$(mktemp -d)
-fresh_debian_make "$root" bookworm
-
-step="cloning $commit one commit deep"
 workspace=/__w/winprobe/winprobe
-git clone --quiet --depth 1 --no-local "file://$PWD" "$root$workspace"
-git -C "$root$workspace" -c advice.detachedHead=false checkout --quiet "$commit"
+fresh_debian_clone bookworm "$workspace"
+root=$fresh_debian_root commit=$fresh_debian_commit
 # The runner's user owns the workspace; the job's steps run as root.
 chown -R 1001:1001 "$root$workspace"
 

@@ -7,9 +7,9 @@
 # a /tmp of its own. Nothing is installed in the root but by the commit's own
 # scripts. The root goes when it ends. Needs root (mmdebstrap, chroot).
 #   scripts/fresh-debian.sh SUITE [COMMAND...]     SUITE: bookworm, trixie
-# Sourced, it only defines fresh_debian_make ROOT SUITE [PACKAGES] and
-# fresh_debian_run ROOT [VAR=VALUE...] -- COMMAND, which release/rehearse.sh's
-# Debian 12 root shares.
+# Sourced (after scripts/stop-report.sh), it only defines fresh_debian_clone
+# SUITE WORKSPACE and fresh_debian_run ROOT [VAR=VALUE...] -- COMMAND, which
+# release/rehearse.sh's Debian 12 root shares.
 set -euo pipefail
 
 # A minimal root of SUITE in the folder ROOT, with PACKAGES (comma-separated)
@@ -50,41 +50,45 @@ fresh_debian_run() {
     ' fresh-debian "$root" "${vars[@]}" bash -c "$*"
 }
 
+# A minimal root of SUITE, removed when the caller stops, with the commit
+# checked out here cloned one commit deep into its folder WORKSPACE: sets
+# fresh_debian_root and fresh_debian_commit. Needs root.
+fresh_debian_clone() {
+    local suite=$1 workspace=$2
+    step="checking that it may"
+    [ "$(id -u)" = 0 ] || fail "needs root, for mmdebstrap and chroot"
+    fresh_debian_commit=$(git rev-parse HEAD)
+    [ -z "$(git status --porcelain --untracked-files=no)" ] ||
+        echo "$stop_name: uncommitted changes are not used; $fresh_debian_commit is" >&2
+
+    step="installing mmdebstrap"
+    scripts/install-deps.sh ci
+
+    step="making a minimal $suite root"
+    local start=$SECONDS
+    fresh_debian_root=$(mktemp -d)
+    stop_at_exit rm -rf "$fresh_debian_root"
+    fresh_debian_make "$fresh_debian_root" "$suite"
+    echo "$stop_name: the $suite root took $((SECONDS - start)) s" >&2
+
+    step="cloning $fresh_debian_commit one commit deep"
+    git clone --quiet --depth 1 --no-local "file://$PWD" "$fresh_debian_root$workspace"
+    git -C "$fresh_debian_root$workspace" -c advice.detachedHead=false \
+        checkout --quiet "$fresh_debian_commit"
+}
+
 [ "${BASH_SOURCE[0]}" = "$0" ] || return 0
 
 cd "$(dirname "$0")/.."
 source scripts/stop-report.sh
-root=
-remove_root() {
-    [ -z "$root" ] || rm -rf "$root"
-}
-stop_at_exit remove_root
-
-step="checking that it may"
 [ $# -ge 1 ] || fail "usage: scripts/fresh-debian.sh SUITE [COMMAND...]"
 suite=$1
 shift
 [ $# -gt 0 ] || set -- scripts/test.sh
-[ "$(id -u)" = 0 ] || fail "needs root, for mmdebstrap and chroot"
-commit=$(git rev-parse HEAD)
-[ -z "$(git status --porcelain --untracked-files=no)" ] ||
-    echo "fresh-debian: uncommitted changes are not run; $commit is" >&2
-
-step="installing mmdebstrap"
-scripts/install-deps.sh ci
-
-step="making a minimal $suite root"
-start=$SECONDS
-root=$(mktemp -d)
-fresh_debian_make "$root" "$suite"
-echo "fresh-debian: the $suite root took $((SECONDS - start)) s" >&2
-
-step="cloning $commit one commit deep"
 workspace=/src/winprobe
-git clone --quiet --depth 1 --no-local "file://$PWD" "$root$workspace"
-git -C "$root$workspace" -c advice.detachedHead=false checkout --quiet "$commit"
+fresh_debian_clone "$suite" "$workspace"
 
 step="running $* in the $suite root"
 start=$SECONDS
-fresh_debian_run "$root" ${CI:+CI="$CI"} -- "cd $workspace && $*"
+fresh_debian_run "$fresh_debian_root" ${CI:+CI="$CI"} -- "cd $workspace && $*"
 echo "fresh-debian: $* passed in the $suite root in $((SECONDS - start)) s" >&2
