@@ -257,12 +257,17 @@ def manifests(args):
 THROWAWAY_HOOK = "throwaway-sign.sh"
 
 
-def describe_signature(description, route):
-    """The notes' words on the signature, from `release/sign.sh describe`'s
-    lines and the route release.sh took; stops where the two disagree."""
-    said = dict(line.split(": ", 1) for line in description.splitlines() if ": " in line)
+def read_description(description):
+    """`release/sign.sh describe`'s lines, as a dict."""
+    return dict(line.split(": ", 1) for line in description.splitlines() if ": " in line)
+
+
+def describe_signature(said, route):
+    """The notes' words on the signature, from what `release/sign.sh
+    describe` said and the route release.sh took; stops where the two
+    disagree."""
     if said.get("signed") not in ("yes", "no"):
-        sys.exit(f"release.py: sign.sh describe said no 'signed: yes|no': {description!r}")
+        sys.exit(f"release.py: sign.sh describe said no 'signed: yes|no': {said!r}")
     if said["signed"] == "no":
         if route != "none":
             sys.exit(f"release.py: the release was to be signed ({route}), but its exe carries "
@@ -297,11 +302,11 @@ def describe_signature(description, route):
     sys.exit(f"release.py: sign.sh describe gave trust {said['trust']!r}")
 
 
-def rebuild_check(description, names, digest):
+def rebuild_check(said, names, digest):
     """The notes' last command: what shows that the rebuild is the release.
     A rebuild is unsigned, so a signed release's zip cannot match it; its
     exe, with the signature removed, must."""
-    if "signed: yes" not in description.splitlines():
+    if said["signed"] == "no":
         return f"sha256sum build/release/{names['WINPROBE_ZIP']}    # {digest}"
     return "\n".join([
         "# The release's exe is signed and the rebuilt one is not: once its",
@@ -319,11 +324,11 @@ def notes(args):
     values = release_values(names, build / names["WINPROBE_ZIP"])
     asset_url = download_url(names).rsplit("/", 1)[0]
     winget = winget_names(names)
-    description = args.signature.read_text()
+    said = read_description(args.signature.read_text())
     values.update({
         "COMMIT": args.commit,
-        "SIGNATURE": describe_signature(description, args.route),
-        "REBUILD_CHECK": rebuild_check(description, names, values["SHA256"]),
+        "SIGNATURE": describe_signature(said, args.route),
+        "REBUILD_CHECK": rebuild_check(said, names, values["SHA256"]),
         "ASSET_URL": asset_url,
         "SCOOP_MANIFEST": SCOOP_FILE,
         "WINGET_FILES": ", ".join(f"`{name}`" for name in winget),
@@ -375,13 +380,19 @@ SCOOP_REQUIRED = ["version", "description", "homepage", "license", "url", "hash"
 IMAGE_SCN_MEM_EXECUTE = 0x20000000
 
 
-def pe_sections(data):
-    """(virtual size, virtual address, raw size, raw offset, flags) of each
-    section of a PE file's bytes, and the offset of its data directories:
-    the one place the release reads PE headers."""
+def pe_header(data):
+    """The offset of a PE file's "PE\\0\\0" header: the one place the release
+    finds it."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("not a PE file")
+    return pe
+
+
+def pe_sections(data):
+    """(virtual size, virtual address, raw size, raw offset, flags) of each
+    section of a PE file's bytes, and the offset of its data directories."""
+    pe = pe_header(data)
     count, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]
@@ -394,11 +405,8 @@ def pe_sections(data):
 def pe_time_stamp(data):
     """The TimeDateStamp of a PE file's header, or None."""
     try:
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            return None
-        return struct.unpack_from("<I", data, pe + 8)[0]
-    except struct.error:
+        return struct.unpack_from("<I", data, pe_header(data) + 8)[0]
+    except (ValueError, struct.error):
         return None
 
 
