@@ -67,8 +67,6 @@ FILE_ATTRIBUTE_ARCHIVE = 0x20
 # The files a user finds after unpacking, in the zip's one folder.
 ZIP_FILES = ["LICENSE.txt", "README.txt", "winprobe.exe"]
 READ_ME = "README.txt"
-# The Scoop manifest, as its template (templates/scoop) names it.
-SCOOP_FILE = "winprobe.json"
 # What a template's blank looks like, and what is left of one once filled:
 # an @NAME@, or OWNER, the placeholder address's owner.
 BLANK = re.compile(r"@([A-Z0-9_]+)@")
@@ -248,6 +246,8 @@ def manifests(args):
         name = template.name.removesuffix(".in")
         if template.parent.name == "winget":
             name = f"{ident}.{name}".replace(".version.yaml", ".yaml")
+        elif template.parent.name == "scoop":
+            name = values["WINPROBE_SCOOP_MANIFEST"]
         (args.out_dir / name).write_text(text)
 
 
@@ -330,7 +330,6 @@ def notes(args):
         "SIGNATURE": describe_signature(said, args.route),
         "REBUILD_CHECK": rebuild_check(said, names, values["SHA256"]),
         "ASSET_URL": asset_url,
-        "SCOOP_MANIFEST": SCOOP_FILE,
         "WINGET_FILES": ", ".join(f"`{name}`" for name in winget),
         # Without -UseBasicParsing, Windows PowerShell 5.1 stops each download
         # at a security prompt (its December 2025 update); 7 accepts and ignores it.
@@ -574,11 +573,11 @@ def check_winget(args, manifests, entries, zip_digest, download, version, reposi
                "winget: the command alias is not winprobe")
 
 
-def check_scoop(manifests, entries, zip_digest, download, version, repository):
+def check_scoop(args, manifests, entries, zip_digest, download, version, repository):
     try:
-        scoop = json.loads((manifests / SCOOP_FILE).read_text())
+        scoop = json.loads((manifests / args.scoop_manifest).read_text())
     except (OSError, ValueError) as error:
-        faults.append(f"winprobe.json does not parse: {error}")
+        faults.append(f"{args.scoop_manifest} does not parse: {error}")
         return
     for field in SCOOP_REQUIRED:
         expect(scoop.get(field) not in (None, "", [], {}), f"scoop: no {field}")
@@ -677,7 +676,7 @@ def check(args):
         check_buildinfo(args, record.read_text(), zip_digest)
     manifests = build / "manifests"
     check_winget(args, manifests, entries, zip_digest, download, version, repository)
-    check_scoop(manifests, entries, zip_digest, download, version, repository)
+    check_scoop(args, manifests, entries, zip_digest, download, version, repository)
     return report(args, f"build record, manifests and read-me agree with the zip ({zip_digest}) "
                         f"and the exe's version {version}")
 
@@ -735,6 +734,7 @@ def main():
         args.package_name = names["WINPROBE_PACKAGE_NAME"]
         args.zip = names["WINPROBE_ZIP"]
         args.buildinfo = names["WINPROBE_BUILDINFO"]
+        args.scoop_manifest = names["WINPROBE_SCOOP_MANIFEST"]
         args.epoch = names["WINPROBE_SOURCE_DATE_EPOCH"]
         args.arch = names["WINPROBE_ARCH"]
         args.triple = names["WINPROBE_MINGW_TRIPLE"]

@@ -37,7 +37,7 @@ ZIP = NAMES["WINPROBE_ZIP"]
 WINGET_VERSION = f"manifests/{ident}.yaml"
 INSTALLER = f"manifests/{ident}.installer.yaml"
 LOCALE = f"manifests/{ident}.locale.en-US.yaml"
-SCOOP = "manifests/winprobe.json"
+SCOOP = f"manifests/{NAMES['WINPROBE_SCOOP_MANIFEST']}"
 RECORD = NAMES["WINPROBE_BUILDINFO"]
 OTHER_DIGEST = "0" * 64
 
@@ -109,7 +109,7 @@ FAULTS = [
     ("scoop with another address", SCOOP, swap(r'("url": "[^"$]*)\.zip', r"\1-x.zip"), "scoop: url is not"),
     ("scoop updating to another address", SCOOP, swap(r"download/v\$version", "download/$version"),
      "autoupdate's url"),
-    ("scoop that does not parse", SCOOP, swap(r"\}\s*\Z", ""), "winprobe.json does not parse"),
+    ("scoop that does not parse", SCOOP, swap(r"\}\s*\Z", ""), f"{NAMES['WINPROBE_SCOOP_MANIFEST']} does not parse"),
     ("record of another compiler version", RECORD,
      swap(r"^(  \S*g\+\+-mingw-w64\S* )(\S+)", r"\g<1>1:\2"), "is installed"),
     ("record without the compiler", RECORD, swap(r"^  \S*g\+\+-mingw-w64.*\n", ""),

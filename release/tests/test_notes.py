@@ -124,7 +124,7 @@ class Notes(unittest.TestCase):
                       f"{COMMIT}", text)
         self.assertIn(f"]({assets}/{zip_name})", text)
         self.assertIn(f"-Algorithm SHA256).Hash -eq '{digest.upper()}'", text)
-        self.assertIn(f"scoop install {assets}/winprobe.json", text)
+        self.assertIn(f"scoop install {assets}/{NAMES['WINPROBE_SCOOP_MANIFEST']}", text)
         for name in ("", ".installer", ".locale.en-US"):
             manifest = f"{NAMES['WINPROBE_PACKAGE_ID']}{name}.yaml"
             self.assertIn(f"Invoke-WebRequest {assets}/{manifest} -OutFile {manifest}", text)
