@@ -133,36 +133,30 @@ void PrintFootprint(const char *pszWhen, const Footprint &fp)
                Figure(fp.cbClean).c_str());
 }
 
-// Handles, and memory where judged, must be given and must not have grown
-// in every span between successive footprints (over one span: not grown at
-// all); nor may USER and GDI objects where the platform counts them.
-// Whether it counted them.
-bool ExpectNoGrowth(const std::vector<Footprint> &fps, bool fMemory)
+// Handles, and memory where judged, must be given and must not have risen
+// from fpFrom to fpTo by more than cSlack (pages, for memory); nor may USER
+// and GDI objects where the platform counts them. Whether it counted them.
+bool ExpectNoRise(const Footprint &fpFrom, const Footprint &fpTo, long long cSlack, bool fMemory)
 {
     const struct {
         const char *pszName;
         long long Footprint::*pn;
+        long long nUnit;
         bool fJudged, fRequired;
     } figures[] = {
-        {"private bytes", &Footprint::cbPrivate, fMemory, true},
-        {"handles", &Footprint::cHandles, true, true},
-        {"USER objects", &Footprint::cUserObjects, true, false},
-        {"GDI objects", &Footprint::cGdiObjects, true, false},
+        {"private bytes", &Footprint::cbPrivate, 4096, fMemory, true},
+        {"handles", &Footprint::cHandles, 1, true, true},
+        {"USER objects", &Footprint::cUserObjects, 1, true, false},
+        {"GDI objects", &Footprint::cGdiObjects, 1, true, false},
     };
     bool fGuiCounted = true;
     for (const auto &f : figures) {
         if (!f.fJudged)
             continue;
-        bool fGiven = true, fGrewEverySpan = true;
-        std::string seen;
-        for (size_t i = 0; i < fps.size(); i++) {
-            const long long n = fps[i].*f.pn;
-            fGiven = fGiven && n >= 0;
-            fGrewEverySpan = fGrewEverySpan && (i == 0 || n > fps[i - 1].*f.pn);
-            seen += (i ? ", " : "") + std::to_string(n);
-        }
-        if (fGiven)
-            EXPECT_FALSE(fGrewEverySpan) << f.pszName << " grew: " << seen;
+        const long long nFrom = fpFrom.*f.pn, nTo = fpTo.*f.pn;
+        if (nFrom >= 0 && nTo >= 0)
+            EXPECT_LE(nTo - nFrom, cSlack * f.nUnit)
+                << f.pszName << " rose from " << nFrom << " to " << nTo;
         else if (f.fRequired)
             ADD_FAILURE() << "no figure for the probe's " << f.pszName << ", so no check of them";
         else
@@ -310,7 +304,7 @@ TEST(Churn, EveryBlockIsWellFormedAndTheProbeLivesOn)
     EXPECT_GE(cChurned, (size_t)cSeconds / 4) << "the churn was seldom under the cursor";
     if (!fJudgeMemory)
         printf("private bytes not judged: the run is shorter than four minutes\n");
-    ExpectNoGrowth({fpFirst, fpLast}, fJudgeMemory);
+    ExpectNoRise(fpFirst, fpLast, 0, fJudgeMemory);
 }
 
 TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
@@ -342,16 +336,20 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
 }
 
 // Memory and handles, and USER and GDI objects where the platform counts
-// them, over two spans of ten cycles each. Wine settles now and then (a few
-// pages once, in either span); what leaks with every cycle grows in both.
+// them, over the twenty cycles after the tenth. Wine 10 touches a new page
+// now and then as it settles (seen on Debian 13: up to four pages in the
+// first twenty cycles, at most one after the tenth; Wine 8 holds still), so
+// each figure may rise by two. A leak of a handle a cycle rises by twenty,
+// one of a kilobyte a cycle by five pages or more.
 TEST(Footprint, NothingGrowsCycleByCycle)
 {
+    const size_t kiSettled = 1, kcSlack = 2;
     ProbeChild probe(SinkConsole);
     TestWindows under({{"WinprobeCounted", "counted", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
     ASSERT_TRUE(CursorPlaced(kpt));
     ASSERT_TRUE(probe.Start());
     std::vector<Footprint> fps;
-    for (size_t cBlocks : {2, 12, 22}) {
+    for (size_t cBlocks : {1, 10, 20, 30}) {
         const std::string when = "after block " + std::to_string(cBlocks - 1);
         ASSERT_TRUE(
             OutputCame(probe, when.c_str(), BlocksWait(cBlocks),
@@ -359,9 +357,9 @@ TEST(Footprint, NothingGrowsCycleByCycle)
         fps.push_back(FootprintOf(probe.process.Handle()));
         PrintFootprint(when.c_str(), fps.back());
     }
-    if (!ExpectNoGrowth(fps, true) && !HasFailure())
-        GTEST_SKIP() << "memory and handles checked, and none grew in both spans; USER and GDI "
-                        "objects not: the platform does not count them (Wine)";
+    if (!ExpectNoRise(fps[kiSettled], fps.back(), kcSlack, true) && !HasFailure())
+        GTEST_SKIP() << "memory and handles checked, and neither rose by more than two; USER "
+                        "and GDI objects not: the platform does not count them (Wine)";
 }
 
 // Thousands of windows, none over the point but the lowest of them, then
