@@ -7,7 +7,8 @@
 #     status (inside a function, the command there, not the call);
 #   - `fail MESSAGE`: the message, where fail was called; status 1;
 #   - a signal: 130 for INT, 143 for TERM, 129 for HUP, the same in every
-#     script.
+#     script. Signals that come while the clean-ups run are ignored, so that
+#     they finish and the line is printed.
 # `stop_at_exit COMMAND [ARG...]` runs a clean-up at every exit, before that
 # line, in the order given; $stop_status holds the status, and $stop_signal
 # the signal's name (INT, TERM, HUP) when one ended the script.
@@ -66,9 +67,12 @@ stop_on_signal() {
 
 stop_on_exit() {
     stop_status=$?
-    # A clean-up that fails must not end this before the report.
+    # A clean-up that fails must not end this before the report, nor may a
+    # second Ctrl+C (or a signal that reaches the process group twice),
+    # which would skip the clean-ups left: they are short.
     set +e
     trap - ERR
+    trap '' INT TERM HUP
     local cleanup
     for cleanup in "${stop_cleanups[@]}"; do
         eval "$cleanup"

@@ -32,6 +32,9 @@ returns) refuse ;;
 quietly) echo "the program failed with status 7" >&2; stop_quietly 7 ;;
 plain) set +e; false; set -e; step="copying"; exit 3 ;;
 wait) step="waiting"; sleep 30 >/dev/null 2>&1 & stop_at_exit kill $!; echo ready; wait $! ;;
+slow)
+    slow() {{ echo "slow clean-up begun"; sleep 2; echo "slow clean-up done"; }}
+    step="waiting"; stop_at_exit slow; echo ready; read -r -t 30 ;;
 esac
 """
 
@@ -97,6 +100,25 @@ class StopReport(unittest.TestCase):
                 self.assertEqual(status, returncode, err)
                 self.assertIn(f"probe: stopped with status {status} while waiting: {why}", err)
                 self.assertIn(f"status {status}, signal '{signum.name[3:]}'", out)
+
+    def test_a_second_interrupt_cuts_no_clean_up_short(self):
+        # Ctrl+C pressed twice, or reaching a process group twice.
+        # It waits in a builtin, reading the input the test keeps open: no
+        # child of its own to stop.
+        with subprocess.Popen(["bash", str(self.script), "slow"], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              text=True) as probe:
+            self.assertEqual("ready\n", probe.stdout.readline())
+            probe.send_signal(signal.SIGINT)
+            self.assertEqual("first clean-up, status 130, signal 'INT'\n", probe.stdout.readline())
+            self.assertEqual("second clean-up\n", probe.stdout.readline())
+            self.assertEqual("slow clean-up begun\n", probe.stdout.readline())
+            probe.send_signal(signal.SIGINT)
+            out, err = probe.communicate(timeout=60)
+        self.assertEqual(130, probe.returncode, err)
+        self.assertEqual("slow clean-up done\n", out)
+        self.assertEqual("probe: stopped with status 130 while waiting: interrupted (SIGINT)\n",
+                         err)
 
 
 if __name__ == "__main__":
