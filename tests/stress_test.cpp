@@ -343,7 +343,8 @@ TEST(StdoutFaults, ProbeOutlivesItsPipeReaderWithoutSpinning)
 // one of a kilobyte a cycle by five pages or more.
 TEST(Footprint, NothingGrowsCycleByCycle)
 {
-    const size_t kiSettled = 1, kcSlack = 2;
+    const size_t kiSettled = 1;
+    const long long kcSlack = 2;
     ProbeChild probe(SinkConsole);
     TestWindows under({{"WinprobeCounted", "counted", WS_POPUP | WS_VISIBLE, 0, krcAtPoint}});
     ASSERT_TRUE(CursorPlaced(kpt));
